@@ -1,0 +1,89 @@
+// Finding and loading the plug-in as a viewer does.
+
+#include "host/plugin_loader.h"
+
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+void* FindEntry(void* module, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+#else
+void* FindEntry(void* module, const char* name) { return dlsym(module, name); }
+#endif
+
+template <typename Proc>
+bool Bind(void* module, const char* name, Proc* proc, std::string* error) {
+  *proc = reinterpret_cast<Proc>(FindEntry(module, name));
+  if (*proc == nullptr) *error = std::string("the plug-in has no entry point ") + name;
+  return *proc != nullptr;
+}
+
+}  // namespace
+
+bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* error) {
+  *plugin = LoadedPlugin{};
+#ifdef _WIN32
+  plugin->module = LoadLibraryA(path.c_str());
+  if (plugin->module == nullptr) {
+    *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+#else
+  plugin->module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (plugin->module == nullptr) {
+    *error = "cannot load " + path + ": " + dlerror();
+    return false;
+  }
+#endif
+  const bool bound = Bind(plugin->module, "GetPluginInfo", &plugin->getPluginInfo, error) &&
+                     Bind(plugin->module, "IsSupported", &plugin->isSupported, error) &&
+                     Bind(plugin->module, "GetPictureInfo", &plugin->getPictureInfo, error) &&
+                     Bind(plugin->module, "GetPicture", &plugin->getPicture, error) &&
+                     Bind(plugin->module, "GetPreview", &plugin->getPreview, error);
+  if (!bound) UnloadPlugin(plugin);
+  return bound;
+}
+
+void UnloadPlugin(LoadedPlugin* plugin) {
+  if (plugin->module != nullptr) {
+#ifdef _WIN32
+    FreeLibrary(static_cast<HMODULE>(plugin->module));
+#else
+    dlclose(plugin->module);
+#endif
+  }
+  *plugin = LoadedPlugin{};
+}
+
+std::string ProgramFolder() {
+#ifdef _WIN32
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string program(path, length < MAX_PATH ? length : 0);
+  const size_t slash = program.find_last_of("\\/");
+#else
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof(path) - 1);
+  std::string program(path, length > 0 ? static_cast<size_t>(length) : 0);
+  const size_t slash = program.find_last_of('/');
+#endif
+  return slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
+}
+
+std::string DefaultPluginPath() {
+#ifdef _WIN32
+  return ProgramFolder() + "wpp.dll";
+#else
+  return ProgramFolder() + "wpp.so";
+#endif
+}

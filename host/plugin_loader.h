@@ -1,0 +1,36 @@
+// Loads a plug-in file the way a viewer does (dlopen/dlsym on Linux,
+// LoadLibraryA/GetProcAddress on Windows) and hands back its five entry points.
+#pragma once
+
+#include <string>
+
+#include "plugin/plugin.h"
+
+typedef int32_t(WPP_CALL* GetPluginInfoProc)(int32_t, char*, int32_t);
+typedef int32_t(WPP_CALL* IsSupportedProc)(const char*, uint32_t);
+typedef PluginResult(WPP_CALL* GetPictureInfoProc)(const char*, int32_t, uint32_t,
+                                                   PictureInfoRecord*);
+typedef PluginResult(WPP_CALL* GetPictureProc)(const char*, int32_t, uint32_t, BlockHandle*,
+                                               BlockHandle*, ProgressProc, int32_t);
+
+struct LoadedPlugin {
+  void* module = nullptr;
+  GetPluginInfoProc getPluginInfo = nullptr;
+  IsSupportedProc isSupported = nullptr;
+  GetPictureInfoProc getPictureInfo = nullptr;
+  GetPictureProc getPicture = nullptr;
+  GetPictureProc getPreview = nullptr;
+};
+
+// Loads the plug-in at path. Returns false with a reason in *error when the
+// file cannot be loaded or lacks an entry point; nothing stays loaded then.
+bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* error);
+
+// Unloads a plug-in that LoadPlugin loaded; harmless on an empty one.
+void UnloadPlugin(LoadedPlugin* plugin);
+
+// The folder of the running program, with a trailing separator.
+std::string ProgramFolder();
+
+// The plug-in file next to the running program: wpp.dll or wpp.so.
+std::string DefaultPluginPath();

@@ -1,0 +1,35 @@
+// What tests need of the platform layer and KERNEL32.DLL never has: calls made
+// to fail on purpose, reads made to come back short, and counts of what is
+// still open or allocated, so a test can prove a path leaks nothing.
+// All counts are process-wide and safe to read from any thread.
+#pragma once
+
+#include <stdint.h>
+
+#include "kernel32.h"
+
+enum class PlatformCall : int {
+  Open,   // CreateFileA
+  Size,   // GetFileSize
+  Seek,   // SetFilePointer
+  Alloc,  // LocalAlloc and GlobalAlloc
+  Read,   // ReadFile
+  Any,    // any of the above, counted together
+};
+
+// Makes the nth call of that kind from now on fail (1 is the next one).
+// Every other call behaves normally. A later call replaces the earlier one.
+KERNEL32_API void PlatformFailCall(PlatformCall which, uint32_t nth);
+
+// Makes the nth read from now deliver at most maxBytes, and report success.
+KERNEL32_API void PlatformShortenRead(uint32_t nth, DWORD maxBytes);
+
+// Clears every planned failure and short read.
+KERNEL32_API void PlatformClearFaults(void);
+
+// How many calls of that kind have been made since the process started.
+KERNEL32_API uint32_t PlatformCallCount(PlatformCall which);
+
+// Blocks allocated and not yet freed, and file handles open.
+KERNEL32_API uint32_t PlatformLiveBlocks(void);
+KERNEL32_API uint32_t PlatformOpenHandles(void);

@@ -1,0 +1,79 @@
+// The host contract: how a viewer calls the plug-in, what its results mean,
+// how it picks the image's source and how it hears of progress.
+//
+// Every export and the host's progress callback use the 32-bit Windows API
+// convention: 32-bit arguments pushed right to left, removed by the callee,
+// a 32-bit result. The exports carry plain names at fixed ordinals:
+//   1 GetPluginInfo  2 IsSupported  3 GetPictureInfo  4 GetPicture  5 GetPreview
+#pragma once
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#define WPP_CALL __stdcall
+#else
+#define WPP_CALL __attribute__((stdcall))
+#endif
+
+#if defined(WPP_BUILDING_PLUGIN) && !defined(_WIN32)
+#define WPP_EXPORT extern "C" __attribute__((visibility("default")))
+#else
+// On Windows the .def file names the exports.
+#define WPP_EXPORT extern "C"
+#endif
+
+struct PictureInfoRecord;
+
+// Signed 32-bit result of the picture entry points and of the format hooks.
+enum PluginResult : int32_t {
+  NotImplemented = -1,    // the entry point is not provided
+  Ok = 0,                 // success
+  Aborted = 1,            // the progress callback asked us to stop
+  UnsupportedFormat = 2,  // not a WPP image, or no image at the given place
+  OutOfMemory = 4,        // a memory block cannot be allocated
+  ReadError = 6,          // the file cannot be opened or read
+};
+static_assert(sizeof(PluginResult) == 4, "a 32-bit result");
+
+// The source mode: only its low three bits count. All clear selects a file
+// (path and offset), any set selects memory (address and length).
+constexpr uint32_t kSourceModeMask = 0x7;
+constexpr bool IsMemorySource(uint32_t mode) { return (mode & kSourceModeMask) != 0; }
+
+// The host's progress callback. A non-zero result asks the plug-in to stop.
+// userData goes back exactly as the host gave it.
+typedef int32_t(WPP_CALL* ProgressProc)(int32_t numerator, int32_t denominator, int32_t userData);
+
+// A host handle slot: receives the handle of a fixed block, which is its address.
+typedef void* BlockHandle;
+
+// Copies information string `index` (0 "00IN", 1 description, 2 pattern,
+// 3 format name) into buffer, shortened to bufferLength - 1 characters.
+// Returns the length now in buffer; 0 for a bad index, a null buffer or a
+// length below 1, with the buffer untouched.
+WPP_EXPORT int32_t WPP_CALL GetPluginInfo(int32_t index, char* buffer, int32_t bufferLength);
+
+// 1 if the data is a WPP image, otherwise 0. A source below 65536 is a file
+// handle, read from its current position and left open; anything else is the
+// address of the file's first bytes, of which only bytes 16 to 23 are read.
+WPP_EXPORT int32_t WPP_CALL IsSupported(const char* name, uint32_t source);
+
+// Fills the host's record for the image at source (path and offset, or address
+// and length). On Ok the host owns the new text block named in the record;
+// on any other result the record is untouched and nothing is held.
+WPP_EXPORT PluginResult WPP_CALL GetPictureInfo(const char* source, int32_t offsetOrLength,
+                                                uint32_t mode, PictureInfoRecord* info);
+
+// Converts the image to a DIB: a BITMAPINFOHEADER block in *infoSlot and the
+// bits block in *bitsSlot. On Ok, and on Aborted from the final progress
+// call, the host owns both blocks and frees them with LocalFree.
+WPP_EXPORT PluginResult WPP_CALL GetPicture(const char* source, int32_t offsetOrLength,
+                                            uint32_t mode, BlockHandle* infoSlot,
+                                            BlockHandle* bitsSlot, ProgressProc progress,
+                                            int32_t userData);
+
+// No preview is offered: always NotImplemented, with no argument read.
+WPP_EXPORT PluginResult WPP_CALL GetPreview(const char* source, int32_t offsetOrLength,
+                                            uint32_t mode, BlockHandle* infoSlot,
+                                            BlockHandle* bitsSlot, ProgressProc progress,
+                                            int32_t userData);

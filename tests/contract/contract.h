@@ -1,0 +1,46 @@
+// The black-box contract tests: written once against the plug-in as a viewer
+// loads it, run natively against wpp.so and under Wine against wpp.dll.
+#pragma once
+
+#include "host/plugin_loader.h"
+#include "platform/platform.h"
+#include "tests/support/image_builder.h"
+#include "wpp/wpp.h"
+
+// The plug-in under test, loaded once for the whole program.
+const LoadedPlugin& Plugin();
+
+// A picture the plug-in handed over; the test frees it as a host does.
+struct Dib {
+  PluginResult result = NotImplemented;
+  BlockHandle info = nullptr;
+  BlockHandle bits = nullptr;
+  ~Dib() {
+    if (info != nullptr) LocalFree(info);
+    if (bits != nullptr) LocalFree(bits);
+  }
+  const uint8_t* infoBytes() const { return static_cast<const uint8_t*>(info); }
+  const uint8_t* bitsBytes() const { return static_cast<const uint8_t*>(bits); }
+  size_t bitsSize() const { return bits == nullptr ? 0 : LocalSize(bits); }
+};
+
+// Records every progress call and answers with a planned value per call.
+struct ProgressLog {
+  struct Call {
+    int32_t numerator, denominator, userData;
+  };
+  std::vector<Call> calls;
+  int stopAtCall = 0;  // 1: stop at the first call, 2: at the second, 0: never
+};
+
+// Our progress callback; userData is the address of a ProgressLog.
+int32_t WPP_CALL RecordProgress(int32_t numerator, int32_t denominator, int32_t userData);
+
+constexpr uint32_t kFileMode = 0;
+constexpr uint32_t kMemoryMode = 1;
+
+// Runs GetPicture on bytes in memory, or written to a file at offset 0.
+void PictureFromMemory(const testwpp::Bytes& bytes, Dib* dib, ProgressProc progress = nullptr,
+                       int32_t userData = 0);
+void PictureFromFile(const testwpp::Bytes& bytes, Dib* dib, ProgressProc progress = nullptr,
+                     int32_t userData = 0);

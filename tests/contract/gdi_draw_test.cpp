@@ -1,0 +1,62 @@
+// A real DIB consumer: GDI draws the plug-in's two blocks into a 32-bit DIB
+// section, and every pixel must come out in the colour the image holds.
+
+#include "tests/contract/contract.h"
+
+namespace {
+
+struct Drawn {
+  std::vector<uint32_t> pixels;  // top row first, 0x00RRGGBB
+};
+
+// Draws the DIB as a viewer would, with SetDIBitsToDevice.
+bool DrawWithGdi(const Dib& dib, uint32_t width, uint32_t height, Drawn* out) {
+  BITMAPINFO target = {};
+  target.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  target.bmiHeader.biWidth = static_cast<LONG>(width);
+  target.bmiHeader.biHeight = -static_cast<LONG>(height);  // top-down, for easy reading
+  target.bmiHeader.biPlanes = 1;
+  target.bmiHeader.biBitCount = 32;
+  target.bmiHeader.biCompression = BI_RGB;
+  void* targetBits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP section = CreateDIBSection(dc, &target, DIB_RGB_COLORS, &targetBits, nullptr, 0);
+  if (dc == nullptr || section == nullptr) return false;
+  HGDIOBJ old = SelectObject(dc, section);
+  const int lines = SetDIBitsToDevice(dc, 0, 0, width, height, 0, 0, 0, height, dib.bits,
+                                      static_cast<const BITMAPINFO*>(dib.info), DIB_RGB_COLORS);
+  GdiFlush();
+  const uint32_t* drawn = static_cast<const uint32_t*>(targetBits);
+  out->pixels.assign(drawn, drawn + size_t{width} * height);
+  SelectObject(dc, old);
+  DeleteObject(section);
+  DeleteDC(dc);
+  return lines == static_cast<int>(height);
+}
+
+TEST(GdiDraw, DrawsEveryShapeInItsOwnColours) {
+  const uint32_t sizes[][2] = {{1, 1}, {1, 7}, {7, 1}, {2, 2}, {3, 5}, {16, 9}, {33, 4}, {64, 3}};
+  for (const auto& size : sizes) {
+    const uint32_t width = size[0], height = size[1];
+    const testwpp::ImageSpec spec = testwpp::RandomImage(width, height, width * 31 + height);
+    Dib dib;
+    PictureFromMemory(testwpp::EncodeWpp(spec), &dib);
+    ASSERT_EQ(dib.result, Ok);
+    Drawn drawn;
+    ASSERT_TRUE(DrawWithGdi(dib, width, height, &drawn)) << width << "x" << height;
+    for (uint32_t y = 0; y < height; ++y) {
+      for (uint32_t x = 0; x < width; ++x) {
+        const uint16_t p = spec.pixels[size_t{y} * width + x];
+        const uint32_t got = drawn.pixels[size_t{y} * width + x];
+        // GDI widens 5-bit channels to 8 bits; the top five bits are ours.
+        const uint32_t red = (got >> 16) & 0xFF, green = (got >> 8) & 0xFF, blue = got & 0xFF;
+        ASSERT_EQ(red >> 3, (p >> 11) & 0x1Fu) << width << "x" << height << " at " << x << "," << y;
+        ASSERT_EQ(green >> 3, (p >> 6) & 0x1Fu)
+            << width << "x" << height << " at " << x << "," << y;
+        ASSERT_EQ(blue >> 3, p & 0x1Fu) << width << "x" << height << " at " << x << "," << y;
+      }
+    }
+  }
+}
+
+}  // namespace

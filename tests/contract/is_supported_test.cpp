@@ -1,0 +1,138 @@
+#include <string.h>
+
+#include <memory>
+
+#ifndef _WIN32
+#include <sys/mman.h>
+#endif
+
+#include "tests/contract/contract.h"
+
+using testwpp::Bytes;
+using testwpp::HeaderOnly;
+
+namespace {
+
+// Hands the plug-in exactly these bytes in a block of their own size, so a
+// read past them is caught by the sanitizers.
+int32_t SupportedInMemory(const Bytes& head) {
+  std::unique_ptr<uint8_t[]> exact(new uint8_t[head.size()]);
+  memcpy(exact.get(), head.data(), head.size());
+  return Plugin().isSupported("name is never read",
+                              static_cast<uint32_t>(reinterpret_cast<uintptr_t>(exact.get())));
+}
+
+struct HeaderCase {
+  const char* what;
+  uint32_t dataLength, width, height;
+  int32_t want;
+};
+
+class HeaderRules : public ::testing::TestWithParam<HeaderCase> {};
+
+TEST_P(HeaderRules, DecideRecognition) {
+  const HeaderCase& c = GetParam();
+  for (uint8_t prefix : {0x00, 0xFF, 0x5A}) {
+    EXPECT_EQ(SupportedInMemory(HeaderOnly(c.dataLength, c.width, c.height, prefix)), c.want)
+        << c.what << ", prefix byte " << int{prefix};
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HeaderRules,
+    ::testing::Values(HeaderCase{"1x1", 6, 1, 1, 1}, HeaderCase{"320x240", 153604, 320, 240, 1},
+                      HeaderCase{"length one short", 153603, 320, 240, 0},
+                      HeaderCase{"length one long", 153605, 320, 240, 0},
+                      HeaderCase{"zero width", 4, 0, 240, 0},
+                      HeaderCase{"zero height", 4, 320, 0, 0},
+                      HeaderCase{"zero length", 0, 0, 0, 0},
+                      HeaderCase{"sum wraps past 32 bits", 65538, 65535, 32769, 0},
+                      HeaderCase{"largest exact sum", 4294901764u, 65535, 32768, 1},
+                      HeaderCase{"65535 square, wrapped sum", 4294705158u, 65535, 65535, 0},
+                      HeaderCase{"65535 square, low word", 0xFFFE0005u, 65535, 65535, 0},
+                      HeaderCase{"65535 square, all ones", 0xFFFFFFFFu, 65535, 65535, 0}));
+
+TEST(IsSupported, ReadsOnlyTheHeadItNeedsFromAnAddress) {
+  // 24 bytes and not one more: a host may hand over a short head.
+  EXPECT_EQ(SupportedInMemory(HeaderOnly(6, 1, 1)), 1);
+}
+
+// A handle opened as a viewer opens it; closed by the test, never by the plug-in.
+struct OpenFile {
+  explicit OpenFile(const char* path)
+      : handle(
+            CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+  ~OpenFile() {
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+  uint32_t source() const { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)); }
+  DWORD position() const { return SetFilePointer(handle, 0, nullptr, FILE_CURRENT); }
+  HANDLE handle;
+};
+
+TEST(IsSupported, ReadsTwoThousandBytesFromAHandleAndLeavesItOpen) {
+  const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(64, 64));  // 8216 bytes
+  testwpp::TempFile file(image);
+  OpenFile open(file.path());
+  ASSERT_NE(open.handle, INVALID_HANDLE_VALUE);
+  ASSERT_LT(open.source(), 65536u);
+  EXPECT_EQ(Plugin().isSupported(file.path(), open.source()), 1);
+  EXPECT_EQ(open.position(), 2000u) << "the handle was moved by more than the read";
+  // Still open: a second read goes on from there.
+  EXPECT_EQ(Plugin().isSupported(file.path(), open.source()), 0);
+  EXPECT_EQ(open.position(), 4000u);
+}
+
+TEST(IsSupported, TestsTheBytesWhereTheHandleStands) {
+  Bytes container(100, 0xEE);
+  const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(3, 5));
+  container.insert(container.end(), image.begin(), image.end());
+  testwpp::TempFile file(container);
+  OpenFile open(file.path());
+  EXPECT_EQ(Plugin().isSupported(nullptr, open.source()), 0);
+  SetFilePointer(open.handle, 100, nullptr, FILE_BEGIN);
+  EXPECT_EQ(Plugin().isSupported(nullptr, open.source()), 1);
+}
+
+TEST(IsSupported, RefusesAHandleThatDeliversLessThanAHeader) {
+  Bytes head = HeaderOnly(6, 1, 1);
+  for (size_t size : {0, 1, 16, 23}) {
+    testwpp::TempFile file(Bytes(head.begin(), head.begin() + size));
+    OpenFile open(file.path());
+    EXPECT_EQ(Plugin().isSupported(nullptr, open.source()), 0) << size << " bytes";
+  }
+  // A file of exactly one header, whose header claims a whole image, is
+  // recognised: the support test reads the header alone.
+  testwpp::TempFile file(head);
+  OpenFile open(file.path());
+  EXPECT_EQ(Plugin().isSupported(nullptr, open.source()), 1);
+}
+
+TEST(IsSupported, TreatsSmallValuesAsHandlesThatMayFailToRead) {
+  // No handle here has these values: the read fails and the answer is 0.
+  for (uint32_t source : {0u, 1u, 0xFFFCu, 0xFFFFu})
+    EXPECT_EQ(Plugin().isSupported(nullptr, source), 0) << source;
+}
+
+// 65536 is the first value taken as an address: put a header there.
+TEST(IsSupported, TakesSixtyFiveThousandFiveHundredThirtySixAsAnAddress) {
+  void* const wanted = reinterpret_cast<void*>(0x10000);
+#ifdef _WIN32
+  void* page = VirtualAlloc(wanted, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (page != wanted) GTEST_SKIP() << "address 65536 cannot be mapped here";
+#else
+  void* page = mmap(wanted, 4096, PROT_READ | PROT_WRITE,
+                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+  if (page != wanted) GTEST_SKIP() << "address 65536 cannot be mapped here";
+#endif
+  const Bytes head = HeaderOnly(6, 1, 1);
+  memcpy(page, head.data(), head.size());
+  EXPECT_EQ(Plugin().isSupported(nullptr, 0x10000u), 1);
+#ifdef _WIN32
+  VirtualFree(page, 0, MEM_RELEASE);
+#else
+  munmap(page, 4096);
+#endif
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+#include <string.h>
+
+#include "tests/contract/contract.h"
+
+using testwpp::Bytes;
+
+namespace {
+
+// The record as the host holds it: 26 raw bytes, pre-filled with a marker.
+struct RawRecord {
+  uint8_t bytes[26];
+  RawRecord() { memset(bytes, 0xAB, sizeof bytes); }
+  PictureInfoRecord* record() { return reinterpret_cast<PictureInfoRecord*>(bytes); }
+  bool untouched() const {
+    for (uint8_t b : bytes)
+      if (b != 0xAB) return false;
+    return true;
+  }
+  uint32_t at32(size_t offset) const { return testwpp::ReadLe32(bytes + offset); }
+  uint16_t at16(size_t offset) const { return testwpp::ReadLe16(bytes + offset); }
+  char* text() const { return reinterpret_cast<char*>(static_cast<uintptr_t>(at32(22))); }
+  void freeText() {
+    if (text() != nullptr) GlobalFree(text());
+  }
+};
+
+void ExpectRecordFor(const RawRecord& raw, uint32_t width, uint32_t height) {
+  EXPECT_EQ(raw.at32(0), 0u);
+  EXPECT_EQ(raw.at32(4), 0u);
+  EXPECT_EQ(raw.at32(8), width);
+  EXPECT_EQ(raw.at32(12), height);
+  EXPECT_EQ(raw.at16(16), 0u);
+  EXPECT_EQ(raw.at16(18), 0u);
+  EXPECT_EQ(raw.at16(20), 16u);
+  ASSERT_NE(raw.text(), nullptr) << "textHandle belongs at offset 22";
+  EXPECT_STREQ(raw.text(), "zorplex sample");
+  EXPECT_GE(GlobalSize(raw.text()), 256u);
+}
+
+TEST(PictureInfo, DescribesAnImageInMemoryAndInAFile) {
+  const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(320, 240));
+  RawRecord fromMemory, fromFile;
+  EXPECT_EQ(
+      Plugin().getPictureInfo(reinterpret_cast<const char*>(image.data()),
+                              static_cast<int32_t>(image.size()), kMemoryMode, fromMemory.record()),
+      Ok);
+  ExpectRecordFor(fromMemory, 320, 240);
+  testwpp::TempFile file(image);
+  EXPECT_EQ(Plugin().getPictureInfo(file.path(), 0, kFileMode, fromFile.record()), Ok);
+  ExpectRecordFor(fromFile, 320, 240);
+  // Same fields; each call hands over a text block of its own.
+  EXPECT_EQ(memcmp(fromMemory.bytes, fromFile.bytes, 22), 0);
+  EXPECT_NE(fromMemory.text(), fromFile.text());
+  fromMemory.freeText();
+  fromFile.freeText();
+}
+
+TEST(PictureInfo, ZeroExtendsTheLargestDimensions) {
+  // The header alone is enough to describe a picture.
+  const Bytes head = testwpp::HeaderOnly(2u * 65535 * 3 + 4, 65535, 3);
+  RawRecord raw;
+  ASSERT_EQ(Plugin().getPictureInfo(reinterpret_cast<const char*>(head.data()), 24, kMemoryMode,
+                                    raw.record()),
+            Ok);
+  ExpectRecordFor(raw, 65535, 3);
+  raw.freeText();
+}
+
+TEST(PictureInfo, OnlyTheLowThreeModeBitsCount) {
+  const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(7, 2));
+  testwpp::TempFile file(image);
+  for (uint32_t mode : {1u, 2u, 4u, 7u, 0xFFFFFFF9u, 0x80000001u}) {
+    RawRecord raw;
+    EXPECT_EQ(Plugin().getPictureInfo(reinterpret_cast<const char*>(image.data()),
+                                      static_cast<int32_t>(image.size()), mode, raw.record()),
+              Ok)
+        << "memory mode " << mode;
+    raw.freeText();
+  }
+  for (uint32_t mode : {0u, 8u, 0xFFFFFFF8u}) {
+    RawRecord raw;
+    EXPECT_EQ(Plugin().getPictureInfo(file.path(), 0, mode, raw.record()), Ok)
+        << "file mode " << mode;
+    raw.freeText();
+  }
+}
+
+TEST(PictureInfo, FindsAnImageAtAnOffset) {
+  Bytes container(100, 0x11);
+  const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(5, 4));
+  container.insert(container.end(), image.begin(), image.end());
+  testwpp::TempFile file(container);
+  RawRecord found, refused;
+  EXPECT_EQ(Plugin().getPictureInfo(file.path(), 100, kFileMode, found.record()), Ok);
+  ExpectRecordFor(found, 5, 4);
+  found.freeText();
+  EXPECT_EQ(Plugin().getPictureInfo(file.path(), 0, kFileMode, refused.record()),
+            UnsupportedFormat);
+  EXPECT_TRUE(refused.untouched());
+}
+
+struct RefusalCase {
+  const char* what;
+  PluginResult want;
+};
+
+// Every refusal leaves all 26 bytes of the record as they were.
+TEST(PictureInfo, RefusesBadSourcesWithoutTouchingTheRecord) {
+  const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(4, 4));
+  const int32_t size = static_cast<int32_t>(image.size());
+  testwpp::TempFile file(image);
+  testwpp::TempFile foreign(Bytes(200, 0x42));
+  testwpp::TempFile tiny(Bytes(image.begin(), image.begin() + 23));
+  const std::string missing = testwpp::MissingPath();
+  const char* memory = reinterpret_cast<const char*>(image.data());
+  const Bytes foreignBytes(64, 0x42);
+
+  struct Case {
+    const char* what;
+    const char* source;
+    int32_t offsetOrLength;
+    uint32_t mode;
+    PluginResult want;
+  } cases[] = {
+      {"missing file", missing.c_str(), 0, kFileMode, ReadError},
+      {"offset one past the end", file.path(), size + 1, kFileMode, UnsupportedFormat},
+      {"offset at the end", file.path(), size, kFileMode, UnsupportedFormat},
+      {"fewer than 24 bytes after the offset", file.path(), size - 23, kFileMode,
+       UnsupportedFormat},
+      {"negative offset", file.path(), -1, kFileMode, UnsupportedFormat},
+      {"most negative offset", file.path(), INT32_MIN, kFileMode, UnsupportedFormat},
+      {"foreign file", foreign.path(), 0, kFileMode, UnsupportedFormat},
+      {"file of 23 bytes", tiny.path(), 0, kFileMode, UnsupportedFormat},
+      {"null path", nullptr, 0, kFileMode, ReadError},
+      {"null address", nullptr, size, kMemoryMode, UnsupportedFormat},
+      {"negative length", memory, -1, kMemoryMode, UnsupportedFormat},
+      {"length 23", memory, 23, kMemoryMode, UnsupportedFormat},
+      {"foreign memory", reinterpret_cast<const char*>(foreignBytes.data()), 64, kMemoryMode,
+       UnsupportedFormat},
+  };
+  for (const Case& c : cases) {
+    RawRecord raw;
+    EXPECT_EQ(Plugin().getPictureInfo(c.source, c.offsetOrLength, c.mode, raw.record()), c.want)
+        << c.what;
+    EXPECT_TRUE(raw.untouched()) << c.what;
+  }
+  EXPECT_EQ(Plugin().getPictureInfo(file.path(), 0, kFileMode, nullptr), UnsupportedFormat);
+}
+
+}  // namespace

@@ -1,0 +1,178 @@
+#include <string.h>
+
+#include "tests/contract/contract.h"
+
+using testwpp::Bytes;
+using testwpp::ImageSpec;
+
+namespace {
+
+void ExpectDibOf(const ImageSpec& spec, const Dib& dib) {
+  ASSERT_EQ(dib.result, Ok);
+  ASSERT_NE(dib.info, nullptr);
+  ASSERT_NE(dib.bits, nullptr);
+  EXPECT_TRUE(testwpp::SameBytes(dib.infoBytes(), 40, testwpp::ReferenceInfoHeader(spec)))
+      << spec.width << "x" << spec.height;
+  const Bytes want = testwpp::ReferenceDibBits(spec);
+  EXPECT_EQ(dib.bitsSize(), want.size());
+  EXPECT_TRUE(testwpp::SameBytes(dib.bitsBytes(), want.size(), want))
+      << spec.width << "x" << spec.height;
+}
+
+TEST(Picture, ConvertsSinglePixels) {
+  const uint16_t cases[][2] = {{0xFFFF, 0x7FFF}, {0xF800, 0x7C00}, {0x07E0, 0x03E0},
+                               {0x001F, 0x001F}, {0x0020, 0x0000}, {0x0000, 0x0000}};
+  for (const auto& c : cases) {
+    ImageSpec spec;
+    spec.width = 2;
+    spec.height = 1;
+    spec.pixels = {c[0], c[0]};
+    Dib dib;
+    PictureFromMemory(testwpp::EncodeWpp(spec), &dib);
+    ASSERT_EQ(dib.result, Ok);
+    EXPECT_EQ(testwpp::ReadLe16(dib.bitsBytes()), c[1]) << std::hex << c[0];
+  }
+}
+
+TEST(Picture, PutsTheBottomRowFirst) {
+  ImageSpec spec;
+  spec.width = 2;
+  spec.height = 2;
+  spec.pixels = {0xF800, 0x07E0, 0x001F, 0xFFFF};  // P Q on top, R S below
+  Dib dib;
+  PictureFromMemory(testwpp::EncodeWpp(spec), &dib);
+  ASSERT_EQ(dib.result, Ok);
+  EXPECT_EQ(testwpp::ReadLe32(dib.infoBytes() + 20), 12u);
+  EXPECT_EQ(dib.bitsSize(), 12u);
+  const uint16_t want[] = {0x001F, 0x7FFF, 0x7C00, 0x03E0};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(testwpp::ReadLe16(dib.bitsBytes() + 2 * i), want[i]) << i;
+}
+
+// Every width from 1 to 67 crosses every vector tail length of every path.
+TEST(Picture, ConvertsEveryWidthInBothModes) {
+  for (uint32_t width = 1; width <= 67; ++width) {
+    for (uint32_t height : {1u, 3u}) {
+      const ImageSpec spec = testwpp::RandomImage(width, height, width * 7 + height);
+      const Bytes image = testwpp::EncodeWpp(spec);
+      Dib fromMemory, fromFile;
+      PictureFromMemory(image, &fromMemory);
+      PictureFromFile(image, &fromFile);
+      ExpectDibOf(spec, fromMemory);
+      ExpectDibOf(spec, fromFile);
+    }
+  }
+}
+
+TEST(Picture, ConvertsLargeAndLopsidedPictures) {
+  const uint32_t sizes[][2] = {{1, 300}, {300, 1}, {1023, 17}, {4096, 3}, {4095, 5}, {640, 480}};
+  for (const auto& size : sizes) {
+    const ImageSpec spec = testwpp::RandomImage(size[0], size[1], size[0]);
+    Dib dib;
+    PictureFromFile(testwpp::EncodeWpp(spec), &dib);
+    ExpectDibOf(spec, dib);
+  }
+}
+
+TEST(Picture, AcceptsHostBlocksLongerThanTheImage) {
+  const ImageSpec spec = testwpp::RandomImage(9, 9);
+  Bytes padded = testwpp::EncodeWpp(spec);
+  padded.resize(2048, 0);
+  Dib dib;
+  PictureFromMemory(padded, &dib);
+  ExpectDibOf(spec, dib);
+}
+
+TEST(Picture, ReportsProgressBeforeAndAfterWithTheHostsData) {
+  ProgressLog log;
+  const int32_t userData = static_cast<int32_t>(reinterpret_cast<intptr_t>(&log));
+  Dib dib;
+  PictureFromFile(testwpp::EncodeWpp(testwpp::RandomImage(33, 9)), &dib, RecordProgress, userData);
+  EXPECT_EQ(dib.result, Ok);
+  ASSERT_EQ(log.calls.size(), 2u);
+  EXPECT_EQ(log.calls[0].numerator, 0);
+  EXPECT_EQ(log.calls[0].denominator, 1);
+  EXPECT_EQ(log.calls[1].numerator, 1);
+  EXPECT_EQ(log.calls[1].denominator, 1);
+  EXPECT_EQ(log.calls[0].userData, userData);
+  EXPECT_EQ(log.calls[1].userData, userData);
+}
+
+TEST(Picture, StopsWhenTheFirstProgressCallSaysSo) {
+  const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(8, 8));
+  for (bool fromFile : {false, true}) {
+    ProgressLog log;
+    log.stopAtCall = 1;
+    Dib dib;
+    BlockHandle sentinel = reinterpret_cast<BlockHandle>(0x5EED);
+    dib.info = dib.bits = sentinel;
+    const int32_t userData = static_cast<int32_t>(reinterpret_cast<intptr_t>(&log));
+    if (fromFile)
+      PictureFromFile(image, &dib, RecordProgress, userData);
+    else
+      PictureFromMemory(image, &dib, RecordProgress, userData);
+    EXPECT_EQ(dib.result, Aborted);
+    EXPECT_EQ(log.calls.size(), 1u);
+    EXPECT_EQ(dib.info, sentinel) << "slots are untouched on an early stop";
+    EXPECT_EQ(dib.bits, sentinel);
+    dib.info = dib.bits = nullptr;
+  }
+}
+
+TEST(Picture, LeavesBothFilledBlocksWhenTheLastProgressCallStops) {
+  const ImageSpec spec = testwpp::RandomImage(11, 6);
+  ProgressLog log;
+  log.stopAtCall = 2;
+  Dib dib;
+  PictureFromMemory(testwpp::EncodeWpp(spec), &dib, RecordProgress,
+                    static_cast<int32_t>(reinterpret_cast<intptr_t>(&log)));
+  EXPECT_EQ(log.calls.size(), 2u);
+  ASSERT_EQ(dib.result, Aborted);
+  dib.result = Ok;
+  ExpectDibOf(spec, dib);
+}
+
+TEST(Picture, RefusesShortAndForeignSourcesWithoutProgressOrBlocks) {
+  const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(10, 10));
+  const Bytes shortImage(image.begin(), image.end() - 1);
+  const std::string missing = testwpp::MissingPath();
+  testwpp::TempFile truncated(shortImage);
+  testwpp::TempFile foreign(Bytes(500, 0x42));
+  struct Case {
+    const char* what;
+    const char* source;
+    int32_t offsetOrLength;
+    uint32_t mode;
+    PluginResult want;
+  } cases[] = {
+      {"memory one byte short", reinterpret_cast<const char*>(image.data()),
+       static_cast<int32_t>(image.size() - 1), kMemoryMode, UnsupportedFormat},
+      {"memory of a header only", reinterpret_cast<const char*>(image.data()), 24, kMemoryMode,
+       UnsupportedFormat},
+      {"file one byte short", truncated.path(), 0, kFileMode, UnsupportedFormat},
+      {"foreign file", foreign.path(), 0, kFileMode, UnsupportedFormat},
+      {"missing file", missing.c_str(), 0, kFileMode, ReadError},
+      {"negative offset", truncated.path(), -4, kFileMode, UnsupportedFormat},
+  };
+  for (const Case& c : cases) {
+    ProgressLog log;
+    Dib dib;
+    BlockHandle sentinel = reinterpret_cast<BlockHandle>(0x5EED);
+    dib.info = dib.bits = sentinel;
+    dib.result =
+        Plugin().getPicture(c.source, c.offsetOrLength, c.mode, &dib.info, &dib.bits,
+                            RecordProgress, static_cast<int32_t>(reinterpret_cast<intptr_t>(&log)));
+    EXPECT_EQ(dib.result, c.want) << c.what;
+    EXPECT_TRUE(log.calls.empty()) << c.what;
+    EXPECT_EQ(dib.info, sentinel) << c.what;
+    EXPECT_EQ(dib.bits, sentinel) << c.what;
+    dib.info = dib.bits = nullptr;
+  }
+  BlockHandle slot = nullptr;
+  EXPECT_EQ(Plugin().getPicture(reinterpret_cast<const char*>(image.data()),
+                                static_cast<int32_t>(image.size()), kMemoryMode, &slot, nullptr,
+                                nullptr, 0),
+            UnsupportedFormat);
+  EXPECT_EQ(slot, nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+// Hosts built by other compilers may call with the stack aligned to 4 bytes
+// only. This calls the exports through a stack deliberately 0, 4, 8 and 12
+// bytes off a 16-byte boundary.
+
+#include "tests/contract/contract.h"
+
+// uint32_t CallWithStackOffset(const void* function, const uint32_t* arguments,
+//                              uint32_t count, uint32_t offset)
+// Pushes the arguments right to left so that the stack pointer at the call
+// is offset bytes past a 16-byte boundary, and calls a callee-pops function.
+extern "C" uint32_t CallWithStackOffset(const void* function, const uint32_t* arguments,
+                                        uint32_t count, uint32_t offset);
+
+#ifdef _WIN32
+#define CALL_SYMBOL "_CallWithStackOffset"
+#else
+#define CALL_SYMBOL "CallWithStackOffset"
+#endif
+
+__asm__(
+    ".intel_syntax noprefix\n"
+    ".text\n"
+    ".globl " CALL_SYMBOL "\n" CALL_SYMBOL
+    ":\n"
+    "  push ebp\n"
+    "  mov ebp, esp\n"
+    "  push esi\n"
+    "  push edi\n"
+    "  push ebx\n"
+    "  mov esi, [ebp+12]\n"  // arguments
+    "  mov ecx, [ebp+16]\n"  // count
+    "  lea edx, [ecx*4]\n"
+    "  add edx, [ebp+20]\n"  // 4 * count + offset
+    "  neg edx\n"
+    "  and edx, 15\n"
+    "  and esp, -16\n"
+    "  sub esp, edx\n"  // after the pushes esp is offset past a boundary
+    "1:\n"
+    "  test ecx, ecx\n"
+    "  jz 2f\n"
+    "  dec ecx\n"
+    "  push dword ptr [esi+ecx*4]\n"
+    "  jmp 1b\n"
+    "2:\n"
+    "  call dword ptr [ebp+8]\n"
+    "  lea esp, [ebp-12]\n"
+    "  pop ebx\n"
+    "  pop edi\n"
+    "  pop esi\n"
+    "  pop ebp\n"
+    "  ret\n"
+    ".att_syntax prefix\n");
+
+namespace {
+
+uint32_t Word(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+
+TEST(StackAlignment, EveryEntryPointWorksOnAMisalignedStack) {
+  const testwpp::ImageSpec spec = testwpp::RandomImage(131, 7);
+  const testwpp::Bytes image = testwpp::EncodeWpp(spec);
+  const testwpp::Bytes want = testwpp::ReferenceDibBits(spec);
+  for (uint32_t offset : {0u, 4u, 8u, 12u}) {
+    char buffer[32] = {};
+    const uint32_t infoArgs[] = {1, Word(buffer), sizeof buffer};
+    EXPECT_EQ(CallWithStackOffset(reinterpret_cast<const void*>(Plugin().getPluginInfo), infoArgs,
+                                  3, offset),
+              18u);
+
+    const uint32_t supportArgs[] = {0, Word(image.data())};
+    EXPECT_EQ(CallWithStackOffset(reinterpret_cast<const void*>(Plugin().isSupported), supportArgs,
+                                  2, offset),
+              1u);
+
+    uint8_t record[26] = {};
+    const uint32_t pictureInfoArgs[] = {Word(image.data()), static_cast<uint32_t>(image.size()),
+                                        kMemoryMode, Word(record)};
+    EXPECT_EQ(CallWithStackOffset(reinterpret_cast<const void*>(Plugin().getPictureInfo),
+                                  pictureInfoArgs, 4, offset),
+              0u);
+    GlobalFree(reinterpret_cast<void*>(static_cast<uintptr_t>(testwpp::ReadLe32(record + 22))));
+
+    Dib dib;
+    const uint32_t pictureArgs[] = {Word(image.data()),
+                                    static_cast<uint32_t>(image.size()),
+                                    kMemoryMode,
+                                    Word(&dib.info),
+                                    Word(&dib.bits),
+                                    0,
+                                    0};
+    EXPECT_EQ(CallWithStackOffset(reinterpret_cast<const void*>(Plugin().getPicture), pictureArgs,
+                                  7, offset),
+              0u)
+        << "offset " << offset;
+    ASSERT_NE(dib.bits, nullptr);
+    EXPECT_TRUE(testwpp::SameBytes(dib.bitsBytes(), want.size(), want)) << "offset " << offset;
+
+    const uint32_t previewArgs[7] = {};
+    EXPECT_EQ(CallWithStackOffset(reinterpret_cast<const void*>(Plugin().getPreview), previewArgs,
+                                  7, offset),
+              0xFFFFFFFFu);
+  }
+}
+
+}  // namespace

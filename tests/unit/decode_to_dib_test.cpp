@@ -1,0 +1,77 @@
+// The hook's allocation paths, steered through the platform layer.
+
+#include "platform/posix/fault_injection.h"
+#include "tests/support/image_builder.h"
+#include "wpp/wpp.h"
+
+namespace {
+
+class DecodeToDibAllocation : public ::testing::Test {
+ protected:
+  void SetUp() override { liveBefore = PlatformLiveBlocks(); }
+  void TearDown() override {
+    PlatformClearFaults();
+    EXPECT_EQ(PlatformLiveBlocks(), liveBefore) << "a block was left behind";
+  }
+  uint32_t liveBefore = 0;
+};
+
+TEST_F(DecodeToDibAllocation, AFailedBlockLeavesNothingAndBothSlotsNull) {
+  const testwpp::Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(6, 6));
+  struct Case {
+    const char* what;
+    uint32_t failFirst;  // which allocation fails: 1 header, 2 bits
+    bool both;
+  } cases[] = {{"header block", 1, false}, {"bits block", 2, false}, {"both blocks", 1, true}};
+  for (const Case& c : cases) {
+    PlatformFailCall(PlatformCall::Alloc, c.failFirst);
+    if (c.both) PlatformFailCall(PlatformCall::Any, 2);
+    BlockHandle info = reinterpret_cast<BlockHandle>(1), bits = reinterpret_cast<BlockHandle>(1);
+    EXPECT_EQ(
+        DecodeToDib(static_cast<uint32_t>(image.size()), &info, &bits, nullptr, 0, image.data()),
+        OutOfMemory)
+        << c.what;
+    EXPECT_EQ(info, nullptr) << c.what;
+    EXPECT_EQ(bits, nullptr) << c.what;
+    EXPECT_EQ(PlatformLiveBlocks(), liveBefore) << c.what;
+    PlatformClearFaults();
+  }
+}
+
+TEST_F(DecodeToDibAllocation, ABitsBlockPastThirtyTwoBitsIsOutOfMemory) {
+  // An odd width pads every row: 65535 x 32768 fits in dataLength but its
+  // aligned rows do not fit in 32 bits. Nothing may be allocated or read.
+  const testwpp::Bytes head = testwpp::HeaderOnly(4294901764u, 65535, 32768);
+  ASSERT_TRUE(CheckHeader(head.data()));
+  const uint32_t allocationsBefore = PlatformCallCount(PlatformCall::Alloc);
+  BlockHandle info = reinterpret_cast<BlockHandle>(1), bits = reinterpret_cast<BlockHandle>(1);
+  EXPECT_EQ(DecodeToDib(0xFFFFFFFFu, &info, &bits, nullptr, 0, head.data()), OutOfMemory);
+  EXPECT_EQ(info, nullptr);
+  EXPECT_EQ(bits, nullptr);
+  EXPECT_EQ(PlatformCallCount(PlatformCall::Alloc), allocationsBefore);
+}
+
+TEST_F(DecodeToDibAllocation, ShortSourcesAreRefusedBeforeAnything) {
+  const testwpp::Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(6, 6));
+  BlockHandle info = nullptr, bits = nullptr;
+  const uint32_t allocationsBefore = PlatformCallCount(PlatformCall::Alloc);
+  EXPECT_EQ(
+      DecodeToDib(static_cast<uint32_t>(image.size() - 1), &info, &bits, nullptr, 0, image.data()),
+      UnsupportedFormat);
+  EXPECT_EQ(PlatformCallCount(PlatformCall::Alloc), allocationsBefore);
+  EXPECT_EQ(info, nullptr);
+}
+
+TEST(FillPictureInfo, AFailedTextBlockStillGivesTheRecord) {
+  const testwpp::Bytes head = testwpp::HeaderOnly(2 * 3 * 4 + 4, 3, 4);
+  PictureInfoRecord record;
+  PlatformFailCall(PlatformCall::Alloc, 1);
+  EXPECT_EQ(FillPictureInfo(&record, head.data()), Ok);
+  PlatformClearFaults();
+  EXPECT_EQ(record.textHandle, nullptr);
+  EXPECT_EQ(record.width, 3u);
+  EXPECT_EQ(record.height, 4u);
+  EXPECT_EQ(record.bitsPerPixel, 16);
+}
+
+}  // namespace
