@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The DLL as a viewer sees it: KERNEL32.DLL its only import, and exactly the
-# five plain export names at ordinals 1 to 5.
+# five plain export names at ordinals 1 to 5, and no section that would hold
+# mutable state, thread-local data or start-up code (.data, .bss, .tls, .CRT).
 set -euo pipefail
 dll=$1
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
@@ -25,6 +26,11 @@ want="1 GetPluginInfo;2 IsSupported;3 GetPictureInfo;4 GetPicture;5 GetPreview;"
 if [ "$have" != "$want" ]; then
   echo "exports: have [$have]"
   echo "         want [$want]"
+  fail=1
+fi
+sections=$("$objdump" -h "$dll" | awk '$1 ~ /^[0-9]+$/ {print $2}' | grep -E '^\.(data|bss|tls|CRT)' | tr '\n' ' ' || true)
+if [ -n "$sections" ]; then
+  echo "sections that run or keep state: $sections"
   fail=1
 fi
 if [ $fail -eq 0 ]; then echo "dll shape: 1 passed, 0 failed"; else echo "dll shape: 0 passed, 1 failed"; fi

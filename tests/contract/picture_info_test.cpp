@@ -99,11 +99,6 @@ TEST(PictureInfo, FindsAnImageAtAnOffset) {
   EXPECT_TRUE(refused.untouched());
 }
 
-struct RefusalCase {
-  const char* what;
-  PluginResult want;
-};
-
 // Every refusal leaves all 26 bytes of the record as they were.
 TEST(PictureInfo, RefusesBadSourcesWithoutTouchingTheRecord) {
   const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(4, 4));
