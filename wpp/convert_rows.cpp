@@ -1,6 +1,6 @@
 // The conversion paths, and the run-time choice between them. The plug-in is
-// built for SSE2; the AVX2 path is compiled for AVX2 alone and only run where
-// CPUID and the operating system say it may be.
+// built for SSE2; the AVX2 and AVX-512BW paths are each compiled for their own
+// instructions and only run where CPUID and the operating system say they may.
 
 #include "wpp/convert_rows.h"
 
@@ -27,6 +27,23 @@ __attribute__((target("avx2"))) inline __m256i ConvertAvx2(__m256i p) {
   const __m256i blue = _mm256_set1_epi16(0x001F);
   return _mm256_or_si256(_mm256_srli_epi16(_mm256_and_si256(p, high), 1),
                          _mm256_and_si256(p, blue));
+}
+
+__attribute__((target("avx512f,avx512bw"))) inline __m512i ConvertAvx512(__m512i p) {
+  const __m512i high = _mm512_set1_epi16(static_cast<short>(0xFFC0));
+  const __m512i blue = _mm512_set1_epi16(0x001F);
+  return _mm512_or_si512(_mm512_srli_epi16(_mm512_and_si512(p, high), 1),
+                         _mm512_and_si512(p, blue));
+}
+
+// Converts count (below 32) pixels with masked loads and stores: the masked-off
+// bytes are neither read nor written, so a tail needs no overlap.
+__attribute__((target("avx512f,avx512bw"))) inline void ConvertMaskedAvx512(const uint8_t* source,
+                                                                            uint8_t* destination,
+                                                                            uint32_t count) {
+  const __mmask32 mask = static_cast<__mmask32>((1u << count) - 1);
+  const __m512i a = _mm512_maskz_loadu_epi16(mask, source);
+  _mm512_mask_storeu_epi16(destination, mask, ConvertAvx512(a));
 }
 
 // Converts pixels [from, to) one at a time.
@@ -102,27 +119,70 @@ __attribute__((target("avx2"))) void ConvertRowAvx2(const uint8_t* source, uint8
   }
 }
 
-void ConvertRowSse2Streaming(const uint8_t* source, uint8_t* destination, uint32_t width) {
-  const uint32_t head = PixelsBeforeAligned(destination, width, 16);
-  ConvertSpanScalar(source, destination, 0, head);
-  uint32_t i = head;
-  for (; i + 8 <= width; i += 8) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * i));
-    _mm_stream_si128(reinterpret_cast<__m128i*>(destination + 2 * i), ConvertSse2(a));
+__attribute__((target("avx512f,avx512bw"))) void ConvertRowAvx512(const uint8_t* source,
+                                                                  uint8_t* destination,
+                                                                  uint32_t width) {
+  uint32_t i = 0;
+  for (; i + 64 <= width; i += 64) {
+    const __m512i a = _mm512_loadu_si512(source + 2 * i);
+    const __m512i b = _mm512_loadu_si512(source + 2 * i + 64);
+    _mm512_storeu_si512(destination + 2 * i, ConvertAvx512(a));
+    _mm512_storeu_si512(destination + 2 * i + 64, ConvertAvx512(b));
   }
-  ConvertSpanScalar(source, destination, i, width);
+  for (; i + 32 <= width; i += 32) {
+    const __m512i a = _mm512_loadu_si512(source + 2 * i);
+    _mm512_storeu_si512(destination + 2 * i, ConvertAvx512(a));
+  }
+  if (i < width) ConvertMaskedAvx512(source + 2 * i, destination + 2 * i, width - i);
+}
+
+// The streaming paths write only whole 64-byte lines past the cache: a line
+// that is partly streamed and partly stored normally flushes its write-combining
+// buffer half-full, which more than halves the speed of a row copy whose
+// rows are not multiples of 64 bytes. Heads and tails take normal stores.
+void ConvertRowSse2Streaming(const uint8_t* source, uint8_t* destination, uint32_t width) {
+  const uint32_t head = PixelsBeforeAligned(destination, width, 64);
+  ConvertRowSse2(source, destination, head);
+  uint32_t i = head;
+  for (; i + 32 <= width; i += 32) {
+    for (uint32_t part = 0; part < 32; part += 8) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * (i + part)));
+      _mm_stream_si128(reinterpret_cast<__m128i*>(destination + 2 * (i + part)), ConvertSse2(a));
+    }
+  }
+  ConvertRowSse2(source + 2 * i, destination + 2 * i, width - i);
 }
 
 __attribute__((target("avx2"))) void ConvertRowAvx2Streaming(const uint8_t* source,
                                                              uint8_t* destination, uint32_t width) {
-  const uint32_t head = PixelsBeforeAligned(destination, width, 32);
-  ConvertSpanScalar(source, destination, 0, head);
+  const uint32_t head = PixelsBeforeAligned(destination, width, 64);
+  ConvertRowAvx2(source, destination, head);
   uint32_t i = head;
-  for (; i + 16 <= width; i += 16) {
+  for (; i + 32 <= width; i += 32) {
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + 2 * i));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + 2 * i + 32));
     _mm256_stream_si256(reinterpret_cast<__m256i*>(destination + 2 * i), ConvertAvx2(a));
+    _mm256_stream_si256(reinterpret_cast<__m256i*>(destination + 2 * i + 32), ConvertAvx2(b));
   }
-  ConvertSpanScalar(source, destination, i, width);
+  ConvertRowAvx2(source + 2 * i, destination + 2 * i, width - i);
+}
+
+__attribute__((target("avx512f,avx512bw"))) void ConvertRowAvx512Streaming(const uint8_t* source,
+                                                                           uint8_t* destination,
+                                                                           uint32_t width) {
+  const uint32_t head = PixelsBeforeAligned(destination, width, 64);
+  // An odd address never reaches a boundary; unaligned normal stores then.
+  if (head >= 32) {
+    ConvertRowAvx512(source, destination, width);
+    return;
+  }
+  if (head > 0) ConvertMaskedAvx512(source, destination, head);
+  uint32_t i = head;
+  for (; i + 32 <= width; i += 32) {
+    const __m512i a = _mm512_loadu_si512(source + 2 * i);
+    _mm512_stream_si512(reinterpret_cast<__m512i*>(destination + 2 * i), ConvertAvx512(a));
+  }
+  if (i < width) ConvertMaskedAvx512(source + 2 * i, destination + 2 * i, width - i);
 }
 
 bool CpuCanRunAvx2() {
@@ -138,7 +198,23 @@ bool CpuCanRunAvx2() {
   return (ebx & bit_AVX2) != 0;
 }
 
-ConvertPath PickConvertPath() { return CpuCanRunAvx2() ? ConvertPath::Avx2 : ConvertPath::Sse2; }
+bool CpuCanRunAvx512() {
+  unsigned eax, ebx, ecx, edx;
+  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+  if ((ecx & bit_OSXSAVE) == 0) return false;
+  unsigned stateLow, stateHigh;
+  __asm__ volatile("xgetbv" : "=a"(stateLow), "=d"(stateHigh) : "c"(0));
+  // XMM, YMM, the mask registers and both halves of the ZMM state saved.
+  if ((stateLow & 0xE6) != 0xE6) return false;
+  if (__get_cpuid_max(0, nullptr) < 7) return false;
+  __cpuid_count(7, 0, eax, ebx, ecx, edx);
+  return (ebx & bit_AVX512F) != 0 && (ebx & bit_AVX512BW) != 0;
+}
+
+ConvertPath PickConvertPath() {
+  if (CpuCanRunAvx512()) return ConvertPath::Avx512;
+  return CpuCanRunAvx2() ? ConvertPath::Avx2 : ConvertPath::Sse2;
+}
 
 uint32_t LastLevelCacheBytes() {
   unsigned eax, ebx, ecx, edx;
@@ -165,9 +241,22 @@ uint32_t LastLevelCacheBytes() {
   return largest > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(largest);
 }
 
+// Stores that bypass the cache pay off once the picture's source and output
+// together no longer fit in the part of the last-level cache one conversion
+// can expect to have. CPUID reports the whole cache, which on a server part
+// (or a virtual machine on one) is shared by many cores and tenants: a VM here
+// reports 300 MiB, yet memcpy already falls to half speed at 128 MiB + 128 MiB
+// and streaming wins from 32 MiB + 32 MiB on. So the figure is capped at
+// kStreamCacheCap. Below that, pictures keep normal stores: a viewer draws them
+// at once and wants them in the cache.
+constexpr uint64_t kStreamCacheCap = 16ull << 20;
+
 bool ShouldStreamStores(uint64_t outputBytes) {
-  const uint32_t cache = LastLevelCacheBytes();
-  return cache != 0 && outputBytes > cache;
+  const uint64_t reported = LastLevelCacheBytes();
+  if (reported == 0) return false;
+  const uint64_t cache = reported < kStreamCacheCap ? reported : kStreamCacheCap;
+  // The source is about as large as the output: 2 bytes a pixel both.
+  return 2 * outputBytes > cache;
 }
 
 void ConvertPicture(ConvertPath path, bool streamStores, const PictureLayout& layout) {
@@ -177,6 +266,8 @@ void ConvertPicture(ConvertPath path, bool streamStores, const PictureLayout& la
     convertRow = streamStores ? ConvertRowSse2Streaming : ConvertRowSse2;
   if (path == ConvertPath::Avx2)
     convertRow = streamStores ? ConvertRowAvx2Streaming : ConvertRowAvx2;
+  if (path == ConvertPath::Avx512)
+    convertRow = streamStores ? ConvertRowAvx512Streaming : ConvertRowAvx512;
 
   const uint32_t rowBytes = 2 * layout.width;
   const bool padded = layout.stride != rowBytes;

@@ -14,19 +14,23 @@ enum class ConvertPath : uint8_t {
   Scalar,
   Sse2,
   Avx2,
+  Avx512,  // AVX-512BW
 };
 
 // Converts width pixels from source to destination, both any alignment.
 void ConvertRowScalar(const uint8_t* source, uint8_t* destination, uint32_t width);
 void ConvertRowSse2(const uint8_t* source, uint8_t* destination, uint32_t width);
 void ConvertRowAvx2(const uint8_t* source, uint8_t* destination, uint32_t width);
+void ConvertRowAvx512(const uint8_t* source, uint8_t* destination, uint32_t width);
 // The same with stores that bypass the cache, for pictures larger than it.
 void ConvertRowSse2Streaming(const uint8_t* source, uint8_t* destination, uint32_t width);
 void ConvertRowAvx2Streaming(const uint8_t* source, uint8_t* destination, uint32_t width);
+void ConvertRowAvx512Streaming(const uint8_t* source, uint8_t* destination, uint32_t width);
 
 // What this CPU and operating system can run, asked of CPUID on every call:
 // the plug-in keeps no state between calls.
 bool CpuCanRunAvx2();
+bool CpuCanRunAvx512();
 ConvertPath PickConvertPath();
 // The size of the last-level cache in bytes, or 0 when CPUID does not say.
 uint32_t LastLevelCacheBytes();

@@ -14,14 +14,20 @@ using RowFunction = void (*)(const uint8_t*, uint8_t*, uint32_t);
 struct PathCase {
   const char* name;
   RowFunction convert;
-  bool needsAvx2;
+  wpp::ConvertPath needs;
 };
+
+bool CanRun(wpp::ConvertPath path) {
+  if (path == wpp::ConvertPath::Avx2) return wpp::CpuCanRunAvx2();
+  if (path == wpp::ConvertPath::Avx512) return wpp::CpuCanRunAvx512();
+  return true;
+}
 
 class ConvertRows : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(ConvertRows, MatchTheFormulaForEveryWidthAndAlignment) {
   const PathCase& path = GetParam();
-  if (path.needsAvx2 && !wpp::CpuCanRunAvx2()) GTEST_SKIP() << "no AVX2 here";
+  if (!CanRun(path.needs)) GTEST_SKIP() << "this CPU cannot run " << path.name;
   std::vector<uint32_t> widths;
   for (uint32_t w = 1; w <= 67; ++w) widths.push_back(w);
   for (uint32_t w : {127u, 128u, 129u, 1000u, 4095u, 4096u, 4103u}) widths.push_back(w);
@@ -58,11 +64,14 @@ TEST_P(ConvertRows, MatchTheFormulaForEveryWidthAndAlignment) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, ConvertRows,
-    ::testing::Values(PathCase{"scalar", wpp::ConvertRowScalar, false},
-                      PathCase{"sse2", wpp::ConvertRowSse2, false},
-                      PathCase{"avx2", wpp::ConvertRowAvx2, true},
-                      PathCase{"sse2-streaming", wpp::ConvertRowSse2Streaming, false},
-                      PathCase{"avx2-streaming", wpp::ConvertRowAvx2Streaming, true}),
+    ::testing::Values(
+        PathCase{"scalar", wpp::ConvertRowScalar, wpp::ConvertPath::Scalar},
+        PathCase{"sse2", wpp::ConvertRowSse2, wpp::ConvertPath::Sse2},
+        PathCase{"avx2", wpp::ConvertRowAvx2, wpp::ConvertPath::Avx2},
+        PathCase{"avx512", wpp::ConvertRowAvx512, wpp::ConvertPath::Avx512},
+        PathCase{"sse2-streaming", wpp::ConvertRowSse2Streaming, wpp::ConvertPath::Sse2},
+        PathCase{"avx2-streaming", wpp::ConvertRowAvx2Streaming, wpp::ConvertPath::Avx2},
+        PathCase{"avx512-streaming", wpp::ConvertRowAvx512Streaming, wpp::ConvertPath::Avx512}),
     [](const ::testing::TestParamInfo<PathCase>& info) {
       std::string name = info.param.name;
       for (char& c : name)
@@ -73,6 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ConvertPicture, EveryPathGivesTheReferenceDib) {
   std::vector<wpp::ConvertPath> paths = {wpp::ConvertPath::Scalar, wpp::ConvertPath::Sse2};
   if (wpp::CpuCanRunAvx2()) paths.push_back(wpp::ConvertPath::Avx2);
+  if (wpp::CpuCanRunAvx512()) paths.push_back(wpp::ConvertPath::Avx512);
   for (uint32_t width : {1u, 2u, 5u, 8u, 17u, 63u, 640u}) {
     const testwpp::ImageSpec spec = testwpp::RandomImage(width, 5, width);
     const testwpp::Bytes image = testwpp::EncodeWpp(spec);
@@ -94,11 +104,11 @@ TEST(ConvertPicture, EveryPathGivesTheReferenceDib) {
 
 TEST(ConvertPicture, PicksAPathThisCpuCanRun) {
   const wpp::ConvertPath path = wpp::PickConvertPath();
-  EXPECT_TRUE(path == wpp::ConvertPath::Sse2 || path == wpp::ConvertPath::Avx2);
-  if (path == wpp::ConvertPath::Avx2) {
-    EXPECT_TRUE(wpp::CpuCanRunAvx2());
-  }
+  EXPECT_TRUE(path == wpp::ConvertPath::Sse2 || path == wpp::ConvertPath::Avx2 ||
+              path == wpp::ConvertPath::Avx512);
+  EXPECT_TRUE(CanRun(path));
   EXPECT_FALSE(wpp::ShouldStreamStores(4096)) << "small pictures stay in the cache";
+  EXPECT_FALSE(wpp::ShouldStreamStores(2u * 1024 * 1024 + 4)) << "a 1024x1024 picture too";
 }
 
 }  // namespace
