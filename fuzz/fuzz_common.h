@@ -1,0 +1,105 @@
+// What both fuzz targets share: the input's small envelope, a progress
+// callback that stops where the input says, and the check that an input left
+// nothing behind. A broken promise aborts, so the fuzzer reports it as a crash.
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "platform/platform.h"
+#include "platform/posix/fault_injection.h"
+#include "plugin/plugin.h"
+#include "wpp/wpp.h"
+
+namespace fuzzwpp {
+
+// Every input starts with one control byte and a 32-bit number (claimed
+// length or file offset); the rest is the image.
+constexpr size_t kEnvelopeSize = 5;
+
+struct Envelope {
+  int stopAtCall;   // 0 never, 1 at the first progress call, 2 at the second
+  uint8_t control;  // the whole control byte, for target-specific choices
+  uint32_t number;
+  const uint8_t* body;
+  size_t bodySize;
+};
+
+inline bool ReadEnvelope(const uint8_t* data, size_t size, Envelope* e) {
+  if (size < kEnvelopeSize) return false;
+  e->control = data[0];
+  e->stopAtCall = data[0] % 3;
+  e->number = static_cast<uint32_t>(data[1]) | (static_cast<uint32_t>(data[2]) << 8) |
+              (static_cast<uint32_t>(data[3]) << 16) | (static_cast<uint32_t>(data[4]) << 24);
+  e->body = data + kEnvelopeSize;
+  e->bodySize = size - kEnvelopeSize;
+  return true;
+}
+
+[[noreturn]] inline void Fail(const char* what) {
+  fprintf(stderr, "fuzz: %s\n", what);
+  abort();
+}
+
+struct Progress {
+  int calls = 0;
+  int stopAtCall = 0;
+};
+
+inline int32_t WPP_CALL StopWhereAsked(int32_t numerator, int32_t denominator, int32_t userData) {
+  auto* p = reinterpret_cast<Progress*>(static_cast<intptr_t>(userData));
+  ++p->calls;
+  if (denominator != 1 || numerator != p->calls - 1) Fail("progress out of order");
+  return p->calls == p->stopAtCall ? 1 : 0;
+}
+
+struct Held {
+  uint32_t blocks = PlatformLiveBlocks();
+  uint32_t handles = PlatformOpenHandles();
+  void ExpectNothingMore() const {
+    if (PlatformLiveBlocks() != blocks) Fail("a memory block was left behind");
+    if (PlatformOpenHandles() != handles) Fail("a file handle was left open");
+  }
+};
+
+// Runs GetPictureInfo and GetPicture on one source, frees what they hand
+// over, and checks their results agree with each other. Returns the
+// GetPictureInfo result.
+inline PluginResult RunPictureCalls(const char* source, int32_t offsetOrLength, uint32_t mode,
+                                    int stopAtCall) {
+  PictureInfoRecord info = {};
+  const PluginResult infoResult = GetPictureInfo(source, offsetOrLength, mode, &info);
+  if (infoResult == Ok) {
+    if (info.bitsPerPixel != 16 || info.width == 0 || info.height == 0) Fail("a bad record");
+    if (info.textHandle != nullptr) GlobalFree(info.textHandle);
+  } else if (infoResult != UnsupportedFormat && infoResult != ReadError &&
+             infoResult != OutOfMemory) {
+    Fail("GetPictureInfo gave an unknown result");
+  }
+
+  Progress progress;
+  progress.stopAtCall = stopAtCall;
+  BlockHandle dibInfo = nullptr, dibBits = nullptr;
+  const PluginResult pictureResult =
+      GetPicture(source, offsetOrLength, mode, &dibInfo, &dibBits, StopWhereAsked,
+                 static_cast<int32_t>(reinterpret_cast<intptr_t>(&progress)));
+  const bool handedOver = pictureResult == Ok || (pictureResult == Aborted && progress.calls == 2);
+  if (handedOver) {
+    if (dibInfo == nullptr || dibBits == nullptr) Fail("a picture without its blocks");
+    if (infoResult != Ok) Fail("a picture where GetPictureInfo refused");
+    const uint32_t stride = (2u * info.width + 3) & ~3u;
+    if (LocalSize(dibBits) != static_cast<uint64_t>(stride) * info.height + 4)
+      Fail("the bits block has the wrong size");
+    if (LocalSize(dibInfo) != 40) Fail("the header block has the wrong size");
+  } else if (dibInfo != nullptr || dibBits != nullptr) {
+    Fail("blocks in the slots after a refusal");
+  }
+  if (dibInfo != nullptr) LocalFree(dibInfo);
+  if (dibBits != nullptr) LocalFree(dibBits);
+  if (pictureResult == Ok && progress.calls != 2) Fail("Ok without both progress calls");
+  if (pictureResult == UnsupportedFormat && progress.calls != 0) Fail("progress before a refusal");
+  return infoResult;
+}
+
+}  // namespace fuzzwpp

@@ -1,0 +1,84 @@
+// Writes the seed corpus for both fuzz targets from our own image maker:
+// valid images of many sizes, odd and even widths, and near-misses (a wrong
+// length field, a zero side, a byte short, trailing bytes), each wrapped in
+// the targets' envelope. Usage: make_corpus OUTPUT_FOLDER
+
+#include <stdio.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "tests/support/image_builder.h"
+
+using testwpp::Bytes;
+
+namespace {
+
+int written = 0;
+
+void Write(const std::filesystem::path& folder, const Bytes& envelope, const Bytes& body) {
+  char name[32];
+  snprintf(name, sizeof name, "seed_%04d", written++);
+  std::ofstream out(folder / name, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(envelope.data()), envelope.size());
+  out.write(reinterpret_cast<const char*>(body.data()), body.size());
+}
+
+Bytes Envelope(uint8_t control, uint32_t number) {
+  return {control, static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
+          static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+}
+
+// One image for both targets: in memory with its whole length claimed, and in
+// a file at offset 0 and behind a few bytes of something else.
+void Seed(const std::filesystem::path& out, const Bytes& image, uint8_t control) {
+  Write(out / "memory", Envelope(control, static_cast<uint32_t>(image.size())), image);
+  Write(out / "file", Envelope(control, 0), image);
+  Bytes shifted(7, 0xC3);
+  shifted.insert(shifted.end(), image.begin(), image.end());
+  Write(out / "file", Envelope(control, 7), shifted);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: make_corpus OUTPUT_FOLDER\n");
+    return 2;
+  }
+  const std::filesystem::path out(argv[1]);
+  std::filesystem::create_directories(out / "memory");
+  std::filesystem::create_directories(out / "file");
+
+  const struct {
+    uint32_t width, height;
+  } sizes[] = {{1, 1},  {2, 1},  {1, 2},   {3, 3},   {4, 2},   {5, 7},   {8, 8},   {16, 16},
+               {17, 3}, {33, 9}, {64, 64}, {127, 5}, {1, 300}, {300, 1}, {31, 31}, {2, 128}};
+  uint8_t control = 0;
+  for (const auto& s : sizes) {
+    const testwpp::ImageSpec image =
+        testwpp::RandomImage(s.width, s.height, s.width * 131 + s.height);
+    const Bytes bytes = testwpp::EncodeWpp(image);
+    Seed(out, bytes, control++ % 3);
+
+    // Near-misses around the same image.
+    testwpp::ImageSpec wrongLength = image;
+    wrongLength.dataLength = 2 * s.width * s.height + 5;
+    Seed(out, testwpp::EncodeWpp(wrongLength), 0);
+    wrongLength.dataLength = 2 * s.width * s.height + 3;
+    Seed(out, testwpp::EncodeWpp(wrongLength), 0);
+    Seed(out, Bytes(bytes.begin(), bytes.end() - 1), 0);
+    Bytes longer = bytes;
+    longer.insert(longer.end(), {0xEE, 0xEE, 0xEE});
+    Seed(out, longer, 2);
+  }
+  Seed(out, testwpp::HeaderOnly(4, 0, 1), 0);
+  Seed(out, testwpp::HeaderOnly(4, 1, 0), 0);
+  Seed(out, testwpp::HeaderOnly(0, 0, 0), 0);
+  Seed(out, testwpp::HeaderOnly(0xFFFFFFFFu, 0xFFFF, 0xFFFF), 0);
+  Seed(out, testwpp::HeaderOnly(2u * 65535 * 16383 + 4, 65535, 16383), 0);  // wants ~2 GiB
+  Seed(out, Bytes(23, 0), 0);
+  printf("make_corpus: %d seeds in %s\n", written, argv[1]);
+  return 0;
+}
