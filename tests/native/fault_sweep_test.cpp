@@ -1,0 +1,155 @@
+// The fault sweep: for each entry point and each mode, the k-th platform call
+// fails, for k = 1, 2, ... until the call runs untouched. Every run gives the
+// result its failed call calls for and leaves no open handle, no live block.
+
+#include <string.h>
+
+#include "platform/posix/fault_injection.h"
+#include "tests/contract/contract.h"
+
+using testwpp::Bytes;
+
+namespace {
+
+enum class Step { Open, Size, Seek, SourceBlock, Read, TextBlock, DibBlock };
+
+// The platform calls each request makes, in order, when nothing fails.
+const std::vector<Step> kLoadFile = {Step::Open, Step::Size, Step::Seek, Step::SourceBlock,
+                                     Step::Read};
+
+std::vector<Step> Then(std::vector<Step> steps, std::initializer_list<Step> more) {
+  steps.insert(steps.end(), more);
+  return steps;
+}
+
+// What a request gives when that step fails.
+PluginResult ResultWhenFailing(Step step) {
+  switch (step) {
+    case Step::Open:
+    case Step::Size:
+    case Step::Seek:
+    case Step::Read:
+      return ReadError;
+    case Step::SourceBlock:
+    case Step::DibBlock:
+      return OutOfMemory;
+    case Step::TextBlock:
+      return Ok;  // with a null text handle
+  }
+  return NotImplemented;
+}
+
+class FaultSweep : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image = testwpp::EncodeWpp(testwpp::RandomImage(11, 5));
+    file = std::make_unique<testwpp::TempFile>(image);
+  }
+  void TearDown() override { PlatformClearFaults(); }
+
+  // Runs request with the k-th call failing for every k; request returns the
+  // result and frees whatever it was handed, reporting a null text handle.
+  template <typename Request>
+  void Sweep(const char* what, const std::vector<Step>& steps, Request request) {
+    for (uint32_t k = 1;; ++k) {
+      SCOPED_TRACE(std::string(what) + ", call " + std::to_string(k) + " fails");
+      const uint32_t blocks = PlatformLiveBlocks(), handles = PlatformOpenHandles();
+      const uint32_t callsBefore = PlatformCallCount(PlatformCall::Any);
+      PlatformFailCall(PlatformCall::Any, k);
+      bool nullText = false;
+      const PluginResult result = request(&nullText);
+      const uint32_t calls = PlatformCallCount(PlatformCall::Any) - callsBefore;
+      PlatformClearFaults();
+      EXPECT_EQ(PlatformLiveBlocks(), blocks) << "a block was left behind";
+      EXPECT_EQ(PlatformOpenHandles(), handles) << "a file was left open";
+      if (calls < k) {
+        // Nothing failed: the request ran untouched and made every call.
+        EXPECT_EQ(result, Ok);
+        EXPECT_FALSE(nullText);
+        EXPECT_EQ(calls, steps.size()) << "the request makes other platform calls than known";
+        return;
+      }
+      ASSERT_LE(k, steps.size()) << "more platform calls than known";
+      const Step failed = steps[k - 1];
+      EXPECT_EQ(result, ResultWhenFailing(failed));
+      EXPECT_EQ(nullText, failed == Step::TextBlock);
+      if (HasFailure()) return;
+    }
+  }
+
+  PluginResult Info(const char* source, int32_t offsetOrLength, uint32_t mode, bool* nullText) {
+    PictureInfoRecord info;
+    memset(&info, 0xAB, sizeof info);
+    const PluginResult result = Plugin().getPictureInfo(source, offsetOrLength, mode, &info);
+    if (result == Ok) {
+      EXPECT_EQ(info.width, 11u);
+      *nullText = info.textHandle == nullptr;
+      if (info.textHandle != nullptr) GlobalFree(info.textHandle);
+    }
+    return result;
+  }
+
+  PluginResult Picture(const char* source, int32_t offsetOrLength, uint32_t mode) {
+    ProgressLog log;
+    Dib dib;
+    dib.result =
+        Plugin().getPicture(source, offsetOrLength, mode, &dib.info, &dib.bits, RecordProgress,
+                            static_cast<int32_t>(reinterpret_cast<intptr_t>(&log)));
+    if (dib.result == Ok)
+      EXPECT_TRUE(testwpp::SameBytes(dib.bitsBytes(), dib.bitsSize(),
+                                     testwpp::ReferenceDibBits(testwpp::RandomImage(11, 5))));
+    else
+      EXPECT_TRUE(dib.info == nullptr && dib.bits == nullptr) << "blocks after a failure";
+    return dib.result;  // the Dib frees what was handed over
+  }
+
+  const char* memory() const { return reinterpret_cast<const char*>(image.data()); }
+  int32_t length() const { return static_cast<int32_t>(image.size()); }
+
+  Bytes image;
+  std::unique_ptr<testwpp::TempFile> file;
+};
+
+TEST_F(FaultSweep, PictureInfoInFileMode) {
+  Sweep("GetPictureInfo, file", Then(kLoadFile, {Step::TextBlock}),
+        [&](bool* nullText) { return Info(file->path(), 0, kFileMode, nullText); });
+}
+
+TEST_F(FaultSweep, PictureInfoInMemoryMode) {
+  Sweep("GetPictureInfo, memory", {Step::TextBlock},
+        [&](bool* nullText) { return Info(memory(), length(), kMemoryMode, nullText); });
+}
+
+TEST_F(FaultSweep, PictureInFileMode) {
+  Sweep("GetPicture, file", Then(kLoadFile, {Step::DibBlock, Step::DibBlock}),
+        [&](bool*) { return Picture(file->path(), 0, kFileMode); });
+}
+
+TEST_F(FaultSweep, PictureInMemoryMode) {
+  Sweep("GetPicture, memory", {Step::DibBlock, Step::DibBlock},
+        [&](bool*) { return Picture(memory(), length(), kMemoryMode); });
+}
+
+TEST_F(FaultSweep, SupportTestOnAHandle) {
+  // A failed read is "not ours"; the handle stays open for the host either way.
+  for (uint32_t k = 1; k <= 2; ++k) {
+    SCOPED_TRACE("call " + std::to_string(k) + " fails");
+    HANDLE handle = CreateFileA(file->path(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    const uint32_t blocks = PlatformLiveBlocks(), handles = PlatformOpenHandles();
+    const uint32_t callsBefore = PlatformCallCount(PlatformCall::Any);
+    PlatformFailCall(PlatformCall::Any, k);
+    const int32_t supported =
+        Plugin().isSupported(nullptr, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle)));
+    const uint32_t calls = PlatformCallCount(PlatformCall::Any) - callsBefore;
+    PlatformClearFaults();
+    EXPECT_EQ(calls, 1u) << "the support test makes exactly one read";
+    EXPECT_EQ(supported, k == 1 ? 0 : 1);
+    EXPECT_EQ(PlatformLiveBlocks(), blocks);
+    EXPECT_EQ(PlatformOpenHandles(), handles);
+    EXPECT_TRUE(CloseHandle(handle)) << "the support test closed the host's handle";
+  }
+}
+
+}  // namespace
