@@ -20,7 +20,7 @@ constexpr size_t kEnvelopeSize = 5;
 
 struct Envelope {
   int stopAtCall;   // 0 never, 1 at the first progress call, 2 at the second
-  uint8_t control;  // the whole control byte, for target-specific choices
+  uint8_t control;  // the whole control byte, for each target's own choices
   uint32_t number;
   const uint8_t* body;
   size_t bodySize;
