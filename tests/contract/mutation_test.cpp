@@ -48,10 +48,11 @@ void Check(const Bytes& bytes, bool inFile, const std::string& what) {
   const int32_t offsetOrLength = inFile ? 0 : static_cast<int32_t>(bytes.size());
   const uint32_t mode = inFile ? kFileMode : kMemoryMode;
 
-  if (!inFile && bytes.size() >= 24)
+  if (!inFile && bytes.size() >= 24) {
     EXPECT_EQ(Plugin().isSupported(nullptr,
                                    static_cast<uint32_t>(reinterpret_cast<uintptr_t>(exact.get()))),
               e.headerValid ? 1 : 0);
+  }
 
   PictureInfoRecord info;
   memset(&info, 0, sizeof info);

@@ -1,0 +1,48 @@
+// Checking the plug-in's DIB blocks and framing them as a BMP file.
+
+#include "host/bmp_file.h"
+
+#include "wpp/bytes.h"
+
+bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bits,
+                 uint64_t bitsBlockSize, BmpParts* parts, std::string* problem) {
+  if (info == nullptr || bits == nullptr) {
+    *problem = "a block is missing";
+    return false;
+  }
+  if (infoBlockSize < kBmpInfoHeaderSize || wpp::LoadLe32(info) != kBmpInfoHeaderSize) {
+    *problem = "the header block is not a 40-byte BITMAPINFOHEADER";
+    return false;
+  }
+  const int32_t width = static_cast<int32_t>(wpp::LoadLe32(info + 4));
+  const int32_t height = static_cast<int32_t>(wpp::LoadLe32(info + 8));
+  const uint16_t bitCount = wpp::LoadLe16(info + 14);
+  const uint32_t compression = wpp::LoadLe32(info + 16);
+  const uint32_t sizeImage = wpp::LoadLe32(info + 20);
+  if (width <= 0 || height <= 0 || bitCount != 16 || compression != 0) {
+    *problem = "the header does not describe a bottom-up 16-bit BI_RGB picture";
+    return false;
+  }
+  const uint64_t stride = (2ull * static_cast<uint32_t>(width) + 3) & ~3ull;
+  if (uint64_t{sizeImage} < stride * static_cast<uint32_t>(height) ||
+      uint64_t{sizeImage} > bitsBlockSize) {
+    *problem = "biSizeImage does not match the bits block";
+    return false;
+  }
+  if (uint64_t{kBmpFileHeaderSize} + kBmpInfoHeaderSize + sizeImage > 0xFFFFFFFFull) {
+    *problem = "the picture is too large for a BMP file";
+    return false;
+  }
+  *parts = {info, kBmpInfoHeaderSize, bits, sizeImage};
+  return true;
+}
+
+void FillBmpFileHeader(const BmpParts& parts, uint8_t* header) {
+  const uint32_t pixelOffset = kBmpFileHeaderSize + parts.infoSize;
+  header[0] = 'B';
+  header[1] = 'M';
+  wpp::StoreLe32(header + 2, pixelOffset + parts.bitsSize);
+  wpp::StoreLe16(header + 6, 0);
+  wpp::StoreLe16(header + 8, 0);
+  wpp::StoreLe32(header + 10, pixelOffset);
+}

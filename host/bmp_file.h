@@ -1,0 +1,29 @@
+// The BMP file that wpp2bmp writes: a 14-byte file header, then the plug-in's
+// BITMAPINFOHEADER block and its bits block, both unchanged.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+
+constexpr uint32_t kBmpFileHeaderSize = 14;
+constexpr uint32_t kBmpInfoHeaderSize = 40;
+
+struct BmpParts {
+  const uint8_t* info;
+  uint32_t infoSize;
+  const uint8_t* bits;
+  uint32_t bitsSize;
+};
+
+// Checks the two blocks the plug-in handed over (given with their block
+// sizes) before they are written out: a 40-byte header announcing a 16-bit
+// BI_RGB picture whose rows fit in the bits block. Fills parts on success,
+// or says what is wrong in *problem.
+bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bits,
+                 uint64_t bitsBlockSize, BmpParts* parts, std::string* problem);
+
+// The 14-byte BITMAPFILEHEADER for those parts: "BM", the file size, two
+// reserved zeros and the pixel offset 54.
+void FillBmpFileHeader(const BmpParts& parts, uint8_t* header);

@@ -1,0 +1,146 @@
+// Makes WPP images: a procedural test pattern, or a conversion of a binary
+// PPM (P6, 8-bit channels). Used for the bundled samples and by the tests.
+//
+//   make_wpp pattern WIDTH HEIGHT OUT.wpp
+//   make_wpp ppm IN.ppm OUT.wpp
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+uint16_t Rgb565(uint32_t red, uint32_t green, uint32_t blue) {
+  return static_cast<uint16_t>(((red >> 3) << 11) | ((green >> 2) << 5) | (blue >> 3));
+}
+
+// Colour bars on top, then red, green, blue and grey ramps, then a band whose
+// hue turns across the width and darkens downwards: a wrong channel order, a
+// kept green bit or a flipped picture all show at a glance.
+std::vector<uint16_t> Pattern(uint32_t width, uint32_t height) {
+  static const uint32_t kBars[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
+                                       {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
+  std::vector<uint16_t> pixels(size_t{width} * height);
+  for (uint32_t y = 0; y < height; ++y) {
+    const uint32_t band = y * 8 / height;  // 0-2 bars, 3-6 ramps, 7 hue
+    for (uint32_t x = 0; x < width; ++x) {
+      const uint32_t ramp = width > 1 ? x * 255 / (width - 1) : 255;
+      uint32_t r = 0, g = 0, b = 0;
+      if (band < 3) {
+        const uint32_t* bar = kBars[x * 8 / width];
+        r = bar[0], g = bar[1], b = bar[2];
+      } else if (band == 3) {
+        r = ramp;
+      } else if (band == 4) {
+        g = ramp;
+      } else if (band == 5) {
+        b = ramp;
+      } else if (band == 6) {
+        r = g = b = ramp;
+      } else {
+        const uint32_t sector = x * 6 / width, within = (x * 6 * 255 / width) % 255;
+        const uint32_t up = within, down = 255 - within;
+        const uint32_t hues[6][3] = {{255, up, 0},   {down, 255, 0}, {0, 255, up},
+                                     {0, down, 255}, {up, 0, 255},   {255, 0, down}};
+        const uint32_t shade = 255 - (y - height * 7 / 8) * 200 / (height - height * 7 / 8 + 1);
+        r = hues[sector][0] * shade / 255, g = hues[sector][1] * shade / 255,
+        b = hues[sector][2] * shade / 255;
+      }
+      // A white frame marks the top-left corner, so a flip is plain to see.
+      if (x < width / 16 && y < height / 16) r = g = b = 255;
+      pixels[size_t{y} * width + x] = Rgb565(r, g, b);
+    }
+  }
+  return pixels;
+}
+
+bool ReadPpm(const char* path, uint32_t* width, uint32_t* height, std::vector<uint16_t>* pixels) {
+  FILE* file = fopen(path, "rb");
+  if (file == nullptr) return false;
+  char magic[3] = {};
+  unsigned w = 0, h = 0, maximum = 0;
+  bool ok = fscanf(file, "%2s", magic) == 1 && strcmp(magic, "P6") == 0;
+  // Skip comments between the header fields.
+  auto field = [&](unsigned* value) {
+    int c;
+    while ((c = fgetc(file)) == '#' || c == ' ' || c == '\n' || c == '\r' || c == '\t')
+      if (c == '#')
+        while ((c = fgetc(file)) != '\n' && c != EOF) {
+        }
+    ungetc(c, file);
+    return fscanf(file, "%u", value) == 1;
+  };
+  ok = ok && field(&w) && field(&h) && field(&maximum) && maximum == 255 && w >= 1 && w <= 65535 &&
+       h >= 1 && h <= 65535 && uint64_t{w} * h <= 0x7FFFFFF0 / 2;
+  ok = ok && fgetc(file) != EOF;  // the single white space before the samples
+  if (ok) {
+    std::vector<uint8_t> rgb(size_t{w} * h * 3);
+    ok = fread(rgb.data(), 1, rgb.size(), file) == rgb.size();
+    pixels->resize(size_t{w} * h);
+    for (size_t i = 0; ok && i < pixels->size(); ++i)
+      (*pixels)[i] = Rgb565(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
+  }
+  fclose(file);
+  *width = w;
+  *height = h;
+  return ok;
+}
+
+bool WriteWpp(const char* path, uint32_t width, uint32_t height,
+              const std::vector<uint16_t>& pixels) {
+  std::vector<uint8_t> out(24 + 2 * pixels.size(), 0);
+  memcpy(out.data(), "WPP sample image", 16);  // the prefix is free-form
+  const uint32_t dataLength = static_cast<uint32_t>(2 * pixels.size() + 4);
+  for (int i = 0; i < 4; ++i) out[16 + i] = static_cast<uint8_t>(dataLength >> (8 * i));
+  out[20] = static_cast<uint8_t>(width), out[21] = static_cast<uint8_t>(width >> 8);
+  out[22] = static_cast<uint8_t>(height), out[23] = static_cast<uint8_t>(height >> 8);
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    out[24 + 2 * i] = static_cast<uint8_t>(pixels[i]);
+    out[25 + 2 * i] = static_cast<uint8_t>(pixels[i] >> 8);
+  }
+  FILE* file = fopen(path, "wb");
+  if (file == nullptr) return false;
+  const bool ok = fwrite(out.data(), 1, out.size(), file) == out.size();
+  return fclose(file) == 0 && ok;
+}
+
+int Usage() {
+  fprintf(stderr,
+          "usage: make_wpp pattern WIDTH HEIGHT OUT.wpp\n"
+          "       make_wpp ppm IN.ppm OUT.wpp\n");
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  uint32_t width = 0, height = 0;
+  std::vector<uint16_t> pixels;
+  const char* out = nullptr;
+  if (argc == 5 && strcmp(argv[1], "pattern") == 0) {
+    const long w = strtol(argv[2], nullptr, 10), h = strtol(argv[3], nullptr, 10);
+    if (w < 1 || w > 65535 || h < 1 || h > 65535 || uint64_t(w) * uint64_t(h) > 0x3FFFFFF8)
+      return Usage();
+    width = static_cast<uint32_t>(w), height = static_cast<uint32_t>(h);
+    pixels = Pattern(width, height);
+    out = argv[4];
+  } else if (argc == 4 && strcmp(argv[1], "ppm") == 0) {
+    if (!ReadPpm(argv[2], &width, &height, &pixels)) {
+      fprintf(stderr, "make_wpp: %s: not a binary PPM with 8-bit channels\n", argv[2]);
+      return 2;
+    }
+    out = argv[3];
+  } else {
+    return Usage();
+  }
+  if (!WriteWpp(out, width, height, pixels)) {
+    fprintf(stderr, "make_wpp: cannot write %s\n", out);
+    return 3;
+  }
+  printf("%s: %ux%u\n", out, width, height);
+  return 0;
+}

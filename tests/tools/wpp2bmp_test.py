@@ -1,0 +1,217 @@
+"""Black-box tests of wpp2bmp, the viewer-side tool, in either build.
+
+The pictures are read back by Pillow's BMP decoder, which we did not write,
+and compared byte for byte with a BMP framed here from first principles, so
+both builds of the tool must produce the very same files.
+
+    wpp2bmp_test.py --tool PATH [--emulator PATH] [--make-wpp PATH --samples DIR]
+"""
+
+import argparse
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from PIL import Image
+
+ARGS = None
+
+
+def wpp_image(width, height, pixels, prefix=b"WPP test image.."):
+    """A WPP file: 16 free bytes, dataLength, width, height, RGB565 pixels."""
+    assert len(prefix) == 16 and len(pixels) == width * height
+    header = prefix + struct.pack("<IHH", 2 * width * height + 4, width, height)
+    return header + struct.pack("<%dH" % len(pixels), *pixels)
+
+
+def random_pixels(width, height, seed):
+    rng = random.Random(seed)
+    return [rng.randrange(0x10000) for _ in range(width * height)]
+
+
+def reference_bmp(width, height, pixels):
+    """The BMP the tool must write: file header, DIB header, bottom-up rows of
+    RGB555 each padded to 4 bytes with zeros, then 4 zero bytes."""
+    stride = (2 * width + 3) & ~3
+    size_image = stride * height + 4
+    rows = []
+    for y in reversed(range(height)):
+        row = [((p & 0xFFC0) >> 1) | (p & 0x001F) for p in pixels[y * width:(y + 1) * width]]
+        packed = struct.pack("<%dH" % width, *row)
+        rows.append(packed + b"\0" * (stride - len(packed)))
+    bits = b"".join(rows) + b"\0" * 4
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 16, 0, size_image, 0, 0, 0, 0)
+    file_header = b"BM" + struct.pack("<IHHI", 14 + 40 + len(bits), 0, 0, 54)
+    return file_header + info + bits
+
+
+def first_difference(have, want):
+    for i, (a, b) in enumerate(zip(have, want)):
+        if a != b:
+            return i
+    return min(len(have), len(want))
+
+
+class Wpp2Bmp(unittest.TestCase):
+    def setUp(self):
+        # Relative paths in a folder of our own, so a Windows build under an
+        # emulator sees the same names.
+        self.folder = tempfile.mkdtemp(prefix="wpp2bmp-", dir=ARGS.scratch)
+
+    def tearDown(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def write(self, name, data):
+        with open(os.path.join(self.folder, name), "wb") as f:
+            f.write(data)
+        return name
+
+    def read(self, name):
+        with open(os.path.join(self.folder, name), "rb") as f:
+            return f.read()
+
+    def run_tool(self, *args):
+        command = ([ARGS.emulator] if ARGS.emulator else []) + [ARGS.tool, "--quiet"] + list(args)
+        done = subprocess.run(command, cwd=self.folder, capture_output=True, timeout=300)
+        return done.returncode, done.stdout.decode(), done.stderr.decode().replace("\r", "")
+
+    def assertBytesEqual(self, have, want):
+        if have != want:
+            at = first_difference(have, want)
+            self.fail("have %d bytes, want %d; first difference at offset %d: have %r, want %r"
+                      % (len(have), len(want), at, have[at:at + 8], want[at:at + 8]))
+
+    def assertOnly(self, *names):
+        """The folder holds just these files: no BMP, no temporary left behind."""
+        self.assertEqual(sorted(os.listdir(self.folder)), sorted(names))
+
+    def test_pictures_decode_to_the_source_colours_and_match_the_reference(self):
+        for width, height in [(6, 4), (5, 3), (1, 1), (1, 7), (9, 1), (64, 33), (317, 2)]:
+            with self.subTest(width=width, height=height):
+                pixels = random_pixels(width, height, width * 1000 + height)
+                source = self.write("in-%dx%d.wpp" % (width, height), wpp_image(width, height, pixels))
+                target = "out-%dx%d.bmp" % (width, height)
+                status, out, err = self.run_tool("-o", target, source)
+                self.assertEqual((status, err), (0, ""))
+                self.assertIn("%s -> %s" % (source, target), out)
+                self.assertBytesEqual(self.read(target), reference_bmp(width, height, pixels))
+                with Image.open(os.path.join(self.folder, target)) as picture:
+                    self.assertEqual(picture.size, (width, height))
+                    rgb = picture.convert("RGB")
+                    for y in range(height):
+                        for x in range(width):
+                            p = pixels[y * width + x]
+                            # Each channel keeps 5 bits, however the decoder widens them.
+                            want = (p >> 11, (p >> 6) & 31, p & 31)
+                            have = tuple(c >> 3 for c in rgb.getpixel((x, y)))
+                            self.assertEqual(have, want, "pixel (%d, %d)" % (x, y))
+
+    def test_offset_and_memory_modes_write_the_same_file(self):
+        width, height = 7, 5
+        pixels = random_pixels(width, height, 7)
+        image = wpp_image(width, height, pixels)
+        want = reference_bmp(width, height, pixels)
+        self.write("plain.wpp", image)
+        self.write("inside.bin", os.urandom(1000) + image + b"\0" * 2048)
+        cases = [("file", ["plain.wpp"]), ("memory", ["--memory", "plain.wpp"]),
+                 ("offset", ["--offset", "1000", "inside.bin"]),
+                 ("offset in memory", ["--memory", "--offset", "1000", "inside.bin"])]
+        for name, args in cases:
+            with self.subTest(name):
+                status, _, err = self.run_tool("-o", "out.bmp", *args)
+                self.assertEqual((status, err), (0, ""))
+                self.assertBytesEqual(self.read("out.bmp"), want)
+
+    def test_each_failure_has_its_status_and_message_and_leaves_no_file(self):
+        good = wpp_image(4, 4, random_pixels(4, 4, 1))
+        self.write("text.wpp", b"this is not a picture at all, just some words\n" * 4)
+        self.write("short.wpp", good[:-1])
+        self.write("good.wpp", good)
+        cases = [
+            ("not WPP", ["text.wpp"], 2, "wpp2bmp: text.wpp: not a WPP image\n"),
+            ("truncated", ["short.wpp"], 2, "wpp2bmp: short.wpp: not a WPP image\n"),
+            ("offset past the image", ["--offset", "4", "good.wpp"], 2,
+             "wpp2bmp: good.wpp: not a WPP image\n"),
+            ("missing", ["absent.wpp"], 3, "wpp2bmp: absent.wpp: cannot be read\n"),
+            ("cancelled before", ["--cancel-at-progress-call", "1", "good.wpp"], 5,
+             "wpp2bmp: good.wpp: cancelled\n"),
+            ("cancelled after", ["--cancel-at-progress-call", "2", "good.wpp"], 5,
+             "wpp2bmp: good.wpp: cancelled\n"),
+            ("cancelled in memory", ["--memory", "--cancel-at-progress-call", "2", "good.wpp"], 5,
+             "wpp2bmp: good.wpp: cancelled\n"),
+        ]
+        for name, args, want_status, want_err in cases:
+            with self.subTest(name):
+                status, out, err = self.run_tool(*args)
+                self.assertEqual((status, err), (want_status, want_err))
+                self.assertEqual(out, "")
+                self.assertOnly("text.wpp", "short.wpp", "good.wpp")
+
+    def test_several_inputs_go_to_a_folder_and_the_first_failure_sets_the_status(self):
+        os.mkdir(os.path.join(self.folder, "out"))
+        a = self.write("a.wpp", wpp_image(3, 2, random_pixels(3, 2, 3)))
+        b = self.write("b.wpp", b"\0" * 100)
+        c = self.write("c.wpp", wpp_image(2, 3, random_pixels(2, 3, 4)))
+        status, _, err = self.run_tool("-o", "out", a, b, c)
+        self.assertEqual((status, err), (2, "wpp2bmp: b.wpp: not a WPP image\n"))
+        self.assertEqual(sorted(os.listdir(os.path.join(self.folder, "out"))), ["a.bmp", "c.bmp"])
+
+    def test_usage_and_plugin_problems_give_status_1(self):
+        self.write("good.wpp", wpp_image(2, 2, [1, 2, 3, 4]))
+        self.write("fake-plugin", b"not a library")
+        cases = [("no folder", ["-o", "nowhere", "good.wpp"]),
+                 ("unknown option", ["--frobnicate", "good.wpp"]),
+                 ("bad offset", ["--offset", "-1", "good.wpp"]),
+                 ("plug-in missing", ["--plugin", "absent-plugin", "good.wpp"]),
+                 ("plug-in not loadable", ["--plugin", "fake-plugin", "good.wpp"])]
+        for name, args in cases:
+            with self.subTest(name):
+                status, _, err = self.run_tool(*args)
+                self.assertEqual(status, 1)
+                self.assertTrue(err.startswith("wpp2bmp: "), err)
+                self.assertOnly("good.wpp", "fake-plugin")
+
+    def test_info_describes_without_writing(self):
+        self.write("odd.wpp", wpp_image(65535, 1, [0] * 65535))
+        status, out, err = self.run_tool("--info", "odd.wpp")
+        self.assertEqual((status, err), (0, ""))
+        self.assertEqual(out, "odd.wpp: 65535 x 1, 16 bits per pixel\nzorplex sample\n")
+        self.assertOnly("odd.wpp")
+
+    def test_plugin_information_is_shown(self):
+        status, out, _ = self.run_tool("--plugin-info")
+        self.assertEqual(status, 0)
+        self.assertIn("interface:   00IN\n", out)
+        self.assertIn("pattern:     *.wpp\n", out)
+
+    @unittest.skipUnless(os.environ.get("WPP_MAKE_WPP"), "needs the image maker")
+    def test_committed_samples_are_what_the_maker_makes(self):
+        for name, width, height in [("colour-bars", 640, 480), ("odd-width", 317, 211)]:
+            with self.subTest(name):
+                made = os.path.join(self.folder, name + ".wpp")
+                subprocess.run([os.environ["WPP_MAKE_WPP"], "pattern", str(width), str(height), made],
+                               check=True, capture_output=True)
+                with open(os.path.join(ARGS.samples, name + ".wpp"), "rb") as f:
+                    self.assertBytesEqual(self.read(name + ".wpp"), f.read())
+
+
+def main():
+    global ARGS
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--emulator", default="")
+    parser.add_argument("--scratch", required=True)
+    parser.add_argument("--samples", default="")
+    ARGS, rest = parser.parse_known_args()
+    os.makedirs(ARGS.scratch, exist_ok=True)
+    ARGS.tool = os.path.abspath(ARGS.tool)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
