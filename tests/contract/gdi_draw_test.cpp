@@ -38,15 +38,15 @@ TEST(GdiDraw, DrawsEveryShapeInItsOwnColours) {
   const uint32_t sizes[][2] = {{1, 1}, {1, 7}, {7, 1}, {2, 2}, {3, 5}, {16, 9}, {33, 4}, {64, 3}};
   for (const auto& size : sizes) {
     const uint32_t width = size[0], height = size[1];
-    const testwpp::ImageSpec spec = testwpp::RandomImage(width, height, width * 31 + height);
+    const testwpp::ImageSpec wppImage = testwpp::RandomImage(width, height, width * 31 + height);
     Dib dib;
-    PictureFromMemory(testwpp::EncodeWpp(spec), &dib);
+    PictureFromMemory(testwpp::EncodeWpp(wppImage), &dib);
     ASSERT_EQ(dib.result, Ok);
     Drawn drawn;
     ASSERT_TRUE(DrawWithGdi(dib, width, height, &drawn)) << width << "x" << height;
     for (uint32_t y = 0; y < height; ++y) {
       for (uint32_t x = 0; x < width; ++x) {
-        const uint16_t p = spec.pixels[size_t{y} * width + x];
+        const uint16_t p = wppImage.pixels[size_t{y} * width + x];
         const uint32_t got = drawn.pixels[size_t{y} * width + x];
         // GDI widens 5-bit channels to 8 bits; the top five bits are ours.
         const uint32_t red = (got >> 16) & 0xFF, green = (got >> 8) & 0xFF, blue = got & 0xFF;

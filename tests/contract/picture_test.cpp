@@ -7,40 +7,40 @@ using testwpp::ImageSpec;
 
 namespace {
 
-void ExpectDibOf(const ImageSpec& spec, const Dib& dib) {
+void ExpectDibOf(const ImageSpec& wppImage, const Dib& dib) {
   ASSERT_EQ(dib.result, Ok);
   ASSERT_NE(dib.info, nullptr);
   ASSERT_NE(dib.bits, nullptr);
-  EXPECT_TRUE(testwpp::SameBytes(dib.infoBytes(), 40, testwpp::ReferenceInfoHeader(spec)))
-      << spec.width << "x" << spec.height;
-  const Bytes want = testwpp::ReferenceDibBits(spec);
+  EXPECT_TRUE(testwpp::SameBytes(dib.infoBytes(), 40, testwpp::ReferenceInfoHeader(wppImage)))
+      << wppImage.width << "x" << wppImage.height;
+  const Bytes want = testwpp::ReferenceDibBits(wppImage);
   EXPECT_EQ(dib.bitsSize(), want.size());
   EXPECT_TRUE(testwpp::SameBytes(dib.bitsBytes(), want.size(), want))
-      << spec.width << "x" << spec.height;
+      << wppImage.width << "x" << wppImage.height;
 }
 
 TEST(Picture, ConvertsSinglePixels) {
   const uint16_t cases[][2] = {{0xFFFF, 0x7FFF}, {0xF800, 0x7C00}, {0x07E0, 0x03E0},
                                {0x001F, 0x001F}, {0x0020, 0x0000}, {0x0000, 0x0000}};
   for (const auto& c : cases) {
-    ImageSpec spec;
-    spec.width = 2;
-    spec.height = 1;
-    spec.pixels = {c[0], c[0]};
+    ImageSpec wppImage;
+    wppImage.width = 2;
+    wppImage.height = 1;
+    wppImage.pixels = {c[0], c[0]};
     Dib dib;
-    PictureFromMemory(testwpp::EncodeWpp(spec), &dib);
+    PictureFromMemory(testwpp::EncodeWpp(wppImage), &dib);
     ASSERT_EQ(dib.result, Ok);
     EXPECT_EQ(testwpp::ReadLe16(dib.bitsBytes()), c[1]) << std::hex << c[0];
   }
 }
 
 TEST(Picture, PutsTheBottomRowFirst) {
-  ImageSpec spec;
-  spec.width = 2;
-  spec.height = 2;
-  spec.pixels = {0xF800, 0x07E0, 0x001F, 0xFFFF};  // P Q on top, R S below
+  ImageSpec wppImage;
+  wppImage.width = 2;
+  wppImage.height = 2;
+  wppImage.pixels = {0xF800, 0x07E0, 0x001F, 0xFFFF};  // P Q on top, R S below
   Dib dib;
-  PictureFromMemory(testwpp::EncodeWpp(spec), &dib);
+  PictureFromMemory(testwpp::EncodeWpp(wppImage), &dib);
   ASSERT_EQ(dib.result, Ok);
   EXPECT_EQ(testwpp::ReadLe32(dib.infoBytes() + 20), 12u);
   EXPECT_EQ(dib.bitsSize(), 12u);
@@ -52,13 +52,13 @@ TEST(Picture, PutsTheBottomRowFirst) {
 TEST(Picture, ConvertsEveryWidthInBothModes) {
   for (uint32_t width = 1; width <= 67; ++width) {
     for (uint32_t height : {1u, 3u}) {
-      const ImageSpec spec = testwpp::RandomImage(width, height, width * 7 + height);
-      const Bytes image = testwpp::EncodeWpp(spec);
+      const ImageSpec wppImage = testwpp::RandomImage(width, height, width * 7 + height);
+      const Bytes image = testwpp::EncodeWpp(wppImage);
       Dib fromMemory, fromFile;
       PictureFromMemory(image, &fromMemory);
       PictureFromFile(image, &fromFile);
-      ExpectDibOf(spec, fromMemory);
-      ExpectDibOf(spec, fromFile);
+      ExpectDibOf(wppImage, fromMemory);
+      ExpectDibOf(wppImage, fromFile);
     }
   }
 }
@@ -66,20 +66,20 @@ TEST(Picture, ConvertsEveryWidthInBothModes) {
 TEST(Picture, ConvertsLargeAndLopsidedPictures) {
   const uint32_t sizes[][2] = {{1, 300}, {300, 1}, {1023, 17}, {4096, 3}, {4095, 5}, {640, 480}};
   for (const auto& size : sizes) {
-    const ImageSpec spec = testwpp::RandomImage(size[0], size[1], size[0]);
+    const ImageSpec wppImage = testwpp::RandomImage(size[0], size[1], size[0]);
     Dib dib;
-    PictureFromFile(testwpp::EncodeWpp(spec), &dib);
-    ExpectDibOf(spec, dib);
+    PictureFromFile(testwpp::EncodeWpp(wppImage), &dib);
+    ExpectDibOf(wppImage, dib);
   }
 }
 
 TEST(Picture, AcceptsHostBlocksLongerThanTheImage) {
-  const ImageSpec spec = testwpp::RandomImage(9, 9);
-  Bytes padded = testwpp::EncodeWpp(spec);
+  const ImageSpec wppImage = testwpp::RandomImage(9, 9);
+  Bytes padded = testwpp::EncodeWpp(wppImage);
   padded.resize(2048, 0);
   Dib dib;
   PictureFromMemory(padded, &dib);
-  ExpectDibOf(spec, dib);
+  ExpectDibOf(wppImage, dib);
 }
 
 TEST(Picture, ReportsProgressBeforeAndAfterWithTheHostsData) {
@@ -119,16 +119,16 @@ TEST(Picture, StopsWhenTheFirstProgressCallSaysSo) {
 }
 
 TEST(Picture, LeavesBothFilledBlocksWhenTheLastProgressCallStops) {
-  const ImageSpec spec = testwpp::RandomImage(11, 6);
+  const ImageSpec wppImage = testwpp::RandomImage(11, 6);
   ProgressLog log;
   log.stopAtCall = 2;
   Dib dib;
-  PictureFromMemory(testwpp::EncodeWpp(spec), &dib, RecordProgress,
+  PictureFromMemory(testwpp::EncodeWpp(wppImage), &dib, RecordProgress,
                     static_cast<int32_t>(reinterpret_cast<intptr_t>(&log)));
   EXPECT_EQ(log.calls.size(), 2u);
   ASSERT_EQ(dib.result, Aborted);
   dib.result = Ok;
-  ExpectDibOf(spec, dib);
+  ExpectDibOf(wppImage, dib);
 }
 
 TEST(Picture, RefusesShortAndForeignSourcesWithoutProgressOrBlocks) {

@@ -56,9 +56,9 @@ namespace {
 uint32_t Word(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
 TEST(StackAlignment, EveryEntryPointWorksOnAMisalignedStack) {
-  const testwpp::ImageSpec spec = testwpp::RandomImage(131, 7);
-  const testwpp::Bytes image = testwpp::EncodeWpp(spec);
-  const testwpp::Bytes want = testwpp::ReferenceDibBits(spec);
+  const testwpp::ImageSpec wppImage = testwpp::RandomImage(131, 7);
+  const testwpp::Bytes image = testwpp::EncodeWpp(wppImage);
+  const testwpp::Bytes want = testwpp::ReferenceDibBits(wppImage);
   for (uint32_t offset : {0u, 4u, 8u, 12u}) {
     char buffer[32] = {};
     const uint32_t infoArgs[] = {1, Word(buffer), sizeof buffer};

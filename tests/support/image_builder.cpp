@@ -45,23 +45,23 @@ Bytes HeaderOnly(uint32_t dataLength, uint32_t width, uint32_t height, uint8_t p
   return out;
 }
 
-Bytes EncodeWpp(const ImageSpec& spec) {
-  const uint64_t count = uint64_t{spec.width} * spec.height;
-  const uint32_t dataLength = spec.dataLength >= 0 ? static_cast<uint32_t>(spec.dataLength)
-                                                   : static_cast<uint32_t>(2 * count + 4);
-  Bytes out = HeaderOnly(dataLength, spec.width, spec.height, spec.prefixByte);
+Bytes EncodeWpp(const ImageSpec& wppImage) {
+  const uint64_t count = uint64_t{wppImage.width} * wppImage.height;
+  const uint32_t dataLength = wppImage.dataLength >= 0 ? static_cast<uint32_t>(wppImage.dataLength)
+                                                       : static_cast<uint32_t>(2 * count + 4);
+  Bytes out = HeaderOnly(dataLength, wppImage.width, wppImage.height, wppImage.prefixByte);
   out.resize(24 + 2 * count);
-  for (size_t i = 0; i < count && i < spec.pixels.size(); ++i)
-    PutLe16(out, 24 + 2 * i, spec.pixels[i]);
+  for (size_t i = 0; i < count && i < wppImage.pixels.size(); ++i)
+    PutLe16(out, 24 + 2 * i, wppImage.pixels[i]);
   return out;
 }
 
 ImageSpec RandomImage(uint32_t width, uint32_t height, uint32_t seed) {
-  ImageSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.pixels = RandomPixels(size_t{width} * height, seed);
-  return spec;
+  ImageSpec wppImage;
+  wppImage.width = width;
+  wppImage.height = height;
+  wppImage.pixels = RandomPixels(size_t{width} * height, seed);
+  return wppImage;
 }
 
 uint16_t ReferencePixel(uint16_t p) {
@@ -73,26 +73,26 @@ uint16_t ReferencePixel(uint16_t p) {
 
 uint32_t DibStride(uint32_t width) { return (2 * width + 3) / 4 * 4; }
 
-Bytes ReferenceDibBits(const ImageSpec& spec) {
-  const uint32_t stride = DibStride(spec.width);
-  Bytes out(size_t{stride} * spec.height + 4, 0);
-  for (uint32_t row = 0; row < spec.height; ++row) {
-    const uint32_t sourceRow = spec.height - 1 - row;
-    for (uint32_t x = 0; x < spec.width; ++x)
+Bytes ReferenceDibBits(const ImageSpec& wppImage) {
+  const uint32_t stride = DibStride(wppImage.width);
+  Bytes out(size_t{stride} * wppImage.height + 4, 0);
+  for (uint32_t row = 0; row < wppImage.height; ++row) {
+    const uint32_t sourceRow = wppImage.height - 1 - row;
+    for (uint32_t x = 0; x < wppImage.width; ++x)
       PutLe16(out, size_t{row} * stride + 2 * x,
-              ReferencePixel(spec.pixels[size_t{sourceRow} * spec.width + x]));
+              ReferencePixel(wppImage.pixels[size_t{sourceRow} * wppImage.width + x]));
   }
   return out;
 }
 
-Bytes ReferenceInfoHeader(const ImageSpec& spec) {
+Bytes ReferenceInfoHeader(const ImageSpec& wppImage) {
   Bytes out(40, 0);
   PutLe32(out, 0, 40);
-  PutLe32(out, 4, spec.width);
-  PutLe32(out, 8, spec.height);
+  PutLe32(out, 4, wppImage.width);
+  PutLe32(out, 8, wppImage.height);
   PutLe16(out, 12, 1);
   PutLe16(out, 14, 16);
-  PutLe32(out, 20, DibStride(spec.width) * spec.height + 4);
+  PutLe32(out, 20, DibStride(wppImage.width) * wppImage.height + 4);
   return out;
 }
 

@@ -24,7 +24,7 @@ struct ImageSpec {
 std::vector<uint16_t> RandomPixels(size_t count, uint32_t seed);
 
 // The image's bytes: header, then exactly width * height pixels.
-Bytes EncodeWpp(const ImageSpec& spec);
+Bytes EncodeWpp(const ImageSpec& wppImage);
 
 // A width x height image of random pixels.
 ImageSpec RandomImage(uint32_t width, uint32_t height, uint32_t seed = 1);
@@ -40,10 +40,10 @@ uint32_t DibStride(uint32_t width);
 
 // The bits block the plug-in must produce: bottom-up rows at DibStride,
 // padding and the 4 trailing bytes zero.
-Bytes ReferenceDibBits(const ImageSpec& spec);
+Bytes ReferenceDibBits(const ImageSpec& wppImage);
 
 // The 40-byte BITMAPINFOHEADER the plug-in must produce.
-Bytes ReferenceInfoHeader(const ImageSpec& spec);
+Bytes ReferenceInfoHeader(const ImageSpec& wppImage);
 
 // Compares two byte runs; on a mismatch says both sizes and the first
 // differing offset with the bytes there.

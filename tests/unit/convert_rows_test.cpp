@@ -84,9 +84,9 @@ TEST(ConvertPicture, EveryPathGivesTheReferenceDib) {
   if (wpp::CpuCanRunAvx2()) paths.push_back(wpp::ConvertPath::Avx2);
   if (wpp::CpuCanRunAvx512()) paths.push_back(wpp::ConvertPath::Avx512);
   for (uint32_t width : {1u, 2u, 5u, 8u, 17u, 63u, 640u}) {
-    const testwpp::ImageSpec spec = testwpp::RandomImage(width, 5, width);
-    const testwpp::Bytes image = testwpp::EncodeWpp(spec);
-    const testwpp::Bytes want = testwpp::ReferenceDibBits(spec);
+    const testwpp::ImageSpec wppImage = testwpp::RandomImage(width, 5, width);
+    const testwpp::Bytes image = testwpp::EncodeWpp(wppImage);
+    const testwpp::Bytes want = testwpp::ReferenceDibBits(wppImage);
     for (wpp::ConvertPath path : paths) {
       for (bool streaming : {false, true}) {
         testwpp::Bytes bits(want.size(), 0xEE);
