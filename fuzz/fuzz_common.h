@@ -47,8 +47,8 @@ struct Progress {
   int stopAtCall = 0;
 };
 
-inline int32_t WPP_CALL StopWhereAsked(int32_t numerator, int32_t denominator, int32_t userData) {
-  auto* p = reinterpret_cast<Progress*>(static_cast<intptr_t>(userData));
+inline int32_t WPP_CALL StopWhereAsked(int32_t numerator, int32_t denominator, intptr_t userData) {
+  auto* p = reinterpret_cast<Progress*>(userData);
   ++p->calls;
   if (denominator != 1 || numerator != p->calls - 1) Fail("progress out of order");
   return p->calls == p->stopAtCall ? 1 : 0;
@@ -83,7 +83,7 @@ inline PluginResult RunPictureCalls(const char* source, int32_t offsetOrLength, 
   BlockHandle dibInfo = nullptr, dibBits = nullptr;
   const PluginResult pictureResult =
       GetPicture(source, offsetOrLength, mode, &dibInfo, &dibBits, StopWhereAsked,
-                 static_cast<int32_t>(reinterpret_cast<intptr_t>(&progress)));
+                 reinterpret_cast<intptr_t>(&progress));
   const bool handedOver = pictureResult == Ok || (pictureResult == Aborted && progress.calls == 2);
   if (handedOver) {
     if (dibInfo == nullptr || dibBits == nullptr) Fail("a picture without its blocks");

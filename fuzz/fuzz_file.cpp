@@ -47,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) fuzzwpp::Fail("cannot open the input file");
     if (SetFilePointer(file, offset, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
-      supported = IsSupported(nullptr, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(file)));
+      supported = IsSupported(nullptr, file);
     CloseHandle(file);
   }
   const PluginResult info = fuzzwpp::RunPictureCalls(path, offset, 0, e.stopAtCall);

@@ -25,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uintptr_t address = reinterpret_cast<uintptr_t>(copy);
   int32_t supported = -1;
   // The support test reads bytes 16 to 23 of whatever it is given.
-  if (present >= wpp::kHeaderSize && address >= 65536)
-    supported = IsSupported(nullptr, static_cast<uint32_t>(address));
+  if (present >= wpp::kHeaderSize && (address >> 16) != 0) supported = IsSupported(nullptr, copy);
   const PluginResult info =
       fuzzwpp::RunPictureCalls(reinterpret_cast<const char*>(copy), claimed, mode, e.stopAtCall);
   if (supported != -1 && (supported == 1) != (info == Ok))

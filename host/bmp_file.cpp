@@ -24,9 +24,10 @@ bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bit
     return false;
   }
   const uint64_t stride = (2ull * static_cast<uint32_t>(width) + 3) & ~3ull;
-  if (uint64_t{sizeImage} < stride * static_cast<uint32_t>(height) ||
+  // biSizeImage is the size of the rows, and the block must hold them.
+  if (uint64_t{sizeImage} != stride * static_cast<uint32_t>(height) ||
       uint64_t{sizeImage} > bitsBlockSize) {
-    *problem = "biSizeImage does not match the bits block";
+    *problem = "biSizeImage is not the size of the rows in the bits block";
     return false;
   }
   if (uint64_t{kBmpFileHeaderSize} + kBmpInfoHeaderSize + sizeImage > 0xFFFFFFFFull) {

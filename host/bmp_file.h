@@ -19,7 +19,8 @@ struct BmpParts {
 
 // Checks the two blocks the plug-in handed over (given with their block
 // sizes) before they are written out: a 40-byte header announcing a 16-bit
-// BI_RGB picture whose rows fit in the bits block. Fills parts on success,
+// BI_RGB picture whose biSizeImage is the size of its rows, which fit in the
+// bits block. Only the rows are written, not the block's trailing bytes. Fills parts on success,
 // or says what is wrong in *problem.
 bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bits,
                  uint64_t bitsBlockSize, BmpParts* parts, std::string* problem);

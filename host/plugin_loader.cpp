@@ -80,10 +80,4 @@ std::string ProgramFolder() {
   return slash == std::string::npos ? std::string() : program.substr(0, slash + 1);
 }
 
-std::string DefaultPluginPath() {
-#ifdef _WIN32
-  return ProgramFolder() + "wpp.dll";
-#else
-  return ProgramFolder() + "wpp.so";
-#endif
-}
+std::string DefaultPluginPath() { return ProgramFolder() + WPP_PLUGIN_FILE; }

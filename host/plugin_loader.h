@@ -6,12 +6,11 @@
 
 #include "plugin/plugin.h"
 
-typedef int32_t(WPP_CALL* GetPluginInfoProc)(int32_t, char*, int32_t);
-typedef int32_t(WPP_CALL* IsSupportedProc)(const char*, uint32_t);
-typedef PluginResult(WPP_CALL* GetPictureInfoProc)(const char*, int32_t, uint32_t,
-                                                   PictureInfoRecord*);
-typedef PluginResult(WPP_CALL* GetPictureProc)(const char*, int32_t, uint32_t, BlockHandle*,
-                                               BlockHandle*, ProgressProc, int32_t);
+// The entry points' types, as the contract declares them at this width.
+using GetPluginInfoProc = decltype(&GetPluginInfo);
+using IsSupportedProc = decltype(&IsSupported);
+using GetPictureInfoProc = decltype(&GetPictureInfo);
+using GetPictureProc = decltype(&GetPicture);
 
 struct LoadedPlugin {
   void* module = nullptr;
@@ -32,5 +31,6 @@ void UnloadPlugin(LoadedPlugin* plugin);
 // The folder of the running program, with a trailing separator.
 std::string ProgramFolder();
 
-// The plug-in file next to the running program: wpp.dll or wpp.so.
+// The plug-in file next to the running program: wpp.spi or wpp.sph on
+// Windows, wpp.so on Linux.
 std::string DefaultPluginPath();

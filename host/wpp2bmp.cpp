@@ -24,13 +24,13 @@
 #define WPP_ISATTY _isatty
 #define WPP_FILENO _fileno
 #define WPP_GETPID _getpid
-#define WPP_PLUGIN_NAME "wpp.dll"
+#define WPP_FSEEK _fseeki64
 #else
 #include <unistd.h>
 #define WPP_ISATTY isatty
 #define WPP_FILENO fileno
 #define WPP_GETPID getpid
-#define WPP_PLUGIN_NAME "wpp.so"
+#define WPP_FSEEK fseeko
 #endif
 
 namespace {
@@ -59,7 +59,7 @@ constexpr const char* kHelp =
     "                   its path\n"
     "  --info           print width, height, depth and the information text;\n"
     "                   decode nothing and write nothing\n"
-    "  --plugin PATH    the plug-in to load (default: " WPP_PLUGIN_NAME
+    "  --plugin PATH    the plug-in to load (default: " WPP_PLUGIN_FILE
     " next to this program)\n"
     "  --plugin-info    print the plug-in's information strings\n"
     "  --quiet          no progress display\n"
@@ -123,8 +123,8 @@ struct ProgressState {
   int32_t cancelAtCall;
 };
 
-int32_t WPP_CALL OnProgress(int32_t numerator, int32_t denominator, int32_t userData) {
-  ProgressState* state = reinterpret_cast<ProgressState*>(static_cast<intptr_t>(userData));
+int32_t WPP_CALL OnProgress(int32_t numerator, int32_t denominator, intptr_t userData) {
+  ProgressState* state = reinterpret_cast<ProgressState*>(userData);
   ++state->calls;
   if (state->show && denominator > 0) {
     const int64_t percent = 100LL * numerator / denominator;
@@ -138,7 +138,7 @@ int32_t WPP_CALL OnProgress(int32_t numerator, int32_t denominator, int32_t user
 bool ParseCount(const char* text, int64_t* value) {
   char* end = nullptr;
   const long long parsed = strtoll(text, &end, 10);
-  if (end == text || *end != '\0' || parsed < 0 || parsed > INT32_MAX) return false;
+  if (end == text || *end != '\0' || parsed < 0 || parsed > INTPTR_MAX) return false;
   *value = parsed;
   return true;
 }
@@ -153,7 +153,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->pluginPath = argv[++i];
     } else if (arg == "--offset" && hasValue) {
       if (!ParseCount(argv[++i], &options->offset)) {
-        fprintf(stderr, "wpp2bmp: --offset wants a byte count from 0 to %d\n", INT32_MAX);
+        fprintf(stderr, "wpp2bmp: --offset wants a byte count from 0 to %lld\n",
+                static_cast<long long>(INTPTR_MAX));
         return false;
       }
     } else if (arg == "--cancel-at-progress-call" && hasValue) {
@@ -227,7 +228,7 @@ bool ReadFileBytes(const std::string& path, int64_t offset, uint64_t limit,
   bytes->clear();
   FILE* file = fopen(path.c_str(), "rb");
   if (file == nullptr) return false;
-  bool ok = fseek(file, static_cast<long>(offset), SEEK_SET) == 0;
+  bool ok = WPP_FSEEK(file, offset, SEEK_SET) == 0;
   uint8_t chunk[65536];
   while (ok && bytes->size() < limit) {
     const uint64_t want =
@@ -324,7 +325,7 @@ int ReportFailure(const char* input, int32_t result) {
 // The source arguments for this input, in file or memory mode.
 struct Source {
   const char* address;
-  int32_t offsetOrLength;
+  intptr_t offsetOrLength;
   uint32_t mode;
 };
 
@@ -335,16 +336,15 @@ int ConvertOne(const LoadedPlugin& plugin, const Options& options, const std::st
   if (!ReadFileBytes(input, options.offset, kHeadBytes, &head))
     return ReportFailure(name, ReadError);
   head.resize(kHeadBytes, 0);
-  if (plugin.isSupported(name, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(head.data()))) !=
-      1)
+  if (plugin.isSupported(name, head.data()) != 1)
     return ReportFailure(name, UnsupportedFormat);
 
   std::vector<uint8_t> whole;
-  Source source = {name, static_cast<int32_t>(options.offset), 0};
+  Source source = {name, static_cast<intptr_t>(options.offset), 0};
   if (options.memory) {
     if (!ReadFileBytes(input, options.offset, INT32_MAX, &whole))
       return ReportFailure(name, ReadError);
-    source = {reinterpret_cast<const char*>(whole.data()), static_cast<int32_t>(whole.size()), 1};
+    source = {reinterpret_cast<const char*>(whole.data()), static_cast<intptr_t>(whole.size()), 1};
   }
 
   PictureInfoRecord record = {};
@@ -367,7 +367,7 @@ int ConvertOne(const LoadedPlugin& plugin, const Options& options, const std::st
   BlockHandle bits = nullptr;
   const PluginResult result =
       plugin.getPicture(source.address, source.offsetOrLength, source.mode, &info, &bits,
-                        OnProgress, static_cast<int32_t>(reinterpret_cast<intptr_t>(&progress)));
+                        OnProgress, reinterpret_cast<intptr_t>(&progress));
   // On Ok, and on Aborted after the conversion, the blocks are ours. On any
   // other result nothing is, whatever the slots hold.
   const bool ownBlocks = result == Ok || result == Aborted;

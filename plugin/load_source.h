@@ -1,31 +1,42 @@
 // Getting an image's bytes from the host's source, in either mode.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include "plugin/plugin.h"
+#include "wpp/wpp.h"
 
-// The bytes of one image, and the block that holds them when we read a file.
+// What a request needs of the image: its header alone, or all of it.
+enum class SourceNeed { Header, WholeImage };
+
+// The bytes of one image at hand. Reading a file, the header lands in
+// `header`, and the whole image in our own block when it is needed.
 struct SourceBytes {
   const uint8_t* image;  // the image's first byte
-  uint32_t available;    // bytes at hand from image on, at least the header's 24
-  void* block;           // our source block in file mode, null in memory mode
+  size_t available;      // bytes at hand from image on, at least the header's 24
+  void* block;           // our source block, null unless a file's whole image is in it
+  uint8_t header[wpp::kHeaderSize];
 };
 
-// Reads the file at path from offset to its end into a new source block.
-// On Ok the caller frees source->block with LocalFree; on any other result
-// nothing is held and the file is closed:
+// Reads from the file at path, at offset, the header and, when the whole
+// image is needed and the header describes one, exactly its 20 + dataLength
+// bytes into a new block; nothing after the image is read. A header that
+// does not describe an image comes back alone, for the caller to refuse.
+// On Ok the caller ends with ReleaseSource; on any other result nothing is
+// held and the file is closed:
 //   ReadError          the file cannot be opened, sized, positioned or read
 //   UnsupportedFormat  the offset is negative or past the end, the rest is
-//                      2 GiB or more, or fewer than 24 bytes are at hand
+//                      larger than a count of this width, or fewer bytes are
+//                      at hand than the header (or the image it describes)
 //   OutOfMemory        the source block cannot be allocated
-PluginResult LoadSource(const char* path, int32_t offset, SourceBytes* source);
+PluginResult LoadSource(const char* path, intptr_t offset, SourceNeed need, SourceBytes* bytes);
 
 // Either LoadSource, or the host's own bytes in memory mode (null address,
 // negative length or fewer than 24 bytes give UnsupportedFormat). On Ok the
 // caller ends with ReleaseSource.
-PluginResult AcquireSource(const char* source, int32_t offsetOrLength, uint32_t mode,
-                           SourceBytes* bytes);
+PluginResult AcquireSource(const char* source, intptr_t offsetOrLength, uint32_t mode,
+                           SourceNeed need, SourceBytes* bytes);
 
 // Frees the source block, if we allocated one.
 void ReleaseSource(SourceBytes* bytes);

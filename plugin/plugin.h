@@ -1,18 +1,24 @@
 // The host contract: how a viewer calls the plug-in, what its results mean,
 // how it picks the image's source and how it hears of progress.
 //
-// Every export and the host's progress callback use the 32-bit Windows API
-// convention: 32-bit arguments pushed right to left, removed by the callee,
-// a 32-bit result. The exports carry plain names at fixed ordinals:
+// One contract at two widths. The 32-bit plug-in (wpp.spi) uses the 32-bit
+// Windows API convention: arguments pushed right to left, removed by the
+// callee, a 32-bit result. The 64-bit plug-in (wpp.sph) uses the x86-64
+// convention, where the keyword has no effect. Every pointer, handle and
+// argument that carries one is pointer-sized (intptr_t); every other argument
+// and every result is 32-bit at both widths. The exports carry plain names at
+// fixed ordinals:
 //   1 GetPluginInfo  2 IsSupported  3 GetPictureInfo  4 GetPicture  5 GetPreview
+// All that differs between the widths is said in this header.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
-#if defined(_WIN32)
-#define WPP_CALL __stdcall
-#else
+#if defined(__i386__)
 #define WPP_CALL __attribute__((stdcall))
+#else
+#define WPP_CALL
 #endif
 
 #if defined(WPP_BUILDING_PLUGIN) && !defined(_WIN32)
@@ -21,8 +27,6 @@
 // On Windows the .def file names the exports.
 #define WPP_EXPORT extern "C"
 #endif
-
-struct PictureInfoRecord;
 
 // Signed 32-bit result of the picture entry points and of the format hooks.
 enum PluginResult : int32_t {
@@ -41,11 +45,40 @@ constexpr uint32_t kSourceModeMask = 0x7;
 constexpr bool IsMemorySource(uint32_t mode) { return (mode & kSourceModeMask) != 0; }
 
 // The host's progress callback. A non-zero result asks the plug-in to stop.
-// userData goes back exactly as the host gave it.
-typedef int32_t(WPP_CALL* ProgressProc)(int32_t numerator, int32_t denominator, int32_t userData);
+// userData goes back exactly as the host gave it, all of its bits.
+typedef int32_t(WPP_CALL* ProgressProc)(int32_t numerator, int32_t denominator,
+                                        intptr_t userData);
 
 // A host handle slot: receives the handle of a fixed block, which is its address.
 typedef void* BlockHandle;
+
+// The host's picture information record, packed, every field little-endian.
+// The text handle follows the 22 bytes of fields directly in the 32-bit
+// record (26 bytes, the handle unaligned); the 64-bit record puts 2 zero
+// bytes before it, so the handle sits at 24 (32 bytes in all).
+constexpr size_t kTextHandleOffset = sizeof(void*) == 8 ? 24 : 22;
+struct __attribute__((packed)) PictureInfoRecord {
+  int32_t offsetX;
+  int32_t offsetY;
+  uint32_t width;
+  uint32_t height;
+  int16_t densityX;
+  int16_t densityY;
+  int16_t bitsPerPixel;
+  uint8_t padding[kTextHandleOffset - 22];  // none at 32 bits
+  void* textHandle;
+};
+static_assert(sizeof(PictureInfoRecord) == kTextHandleOffset + sizeof(void*), "record size");
+static_assert(sizeof(void*) == 4 || sizeof(PictureInfoRecord) == 32, "the 64-bit record");
+static_assert(sizeof(void*) == 8 || sizeof(PictureInfoRecord) == 26, "the 32-bit record");
+static_assert(offsetof(PictureInfoRecord, offsetX) == 0, "record layout");
+static_assert(offsetof(PictureInfoRecord, offsetY) == 4, "record layout");
+static_assert(offsetof(PictureInfoRecord, width) == 8, "record layout");
+static_assert(offsetof(PictureInfoRecord, height) == 12, "record layout");
+static_assert(offsetof(PictureInfoRecord, densityX) == 16, "record layout");
+static_assert(offsetof(PictureInfoRecord, densityY) == 18, "record layout");
+static_assert(offsetof(PictureInfoRecord, bitsPerPixel) == 20, "record layout");
+static_assert(offsetof(PictureInfoRecord, textHandle) == kTextHandleOffset, "record layout");
 
 // Copies information string `index` (0 "00IN", 1 description, 2 pattern,
 // 3 format name) into buffer, shortened to bufferLength - 1 characters.
@@ -53,27 +86,29 @@ typedef void* BlockHandle;
 // length below 1, with the buffer untouched.
 WPP_EXPORT int32_t WPP_CALL GetPluginInfo(int32_t index, char* buffer, int32_t bufferLength);
 
-// 1 if the data is a WPP image, otherwise 0. A source below 65536 is a file
-// handle, read from its current position and left open; anything else is the
-// address of the file's first bytes, of which only bytes 16 to 23 are read.
-WPP_EXPORT int32_t WPP_CALL IsSupported(const char* name, uint32_t source);
+// 1 if the data is a WPP image, otherwise 0. A source whose bits above the
+// low 16 are all zero is a file handle, read from its current position and
+// left open; anything else is the address of the file's first bytes, of
+// which only bytes 16 to 23 are read.
+WPP_EXPORT int32_t WPP_CALL IsSupported(const char* name, const void* source);
 
 // Fills the host's record for the image at source (path and offset, or address
-// and length). On Ok the host owns the new text block named in the record;
-// on any other result the record is untouched and nothing is held.
-WPP_EXPORT PluginResult WPP_CALL GetPictureInfo(const char* source, int32_t offsetOrLength,
+// and length). On Ok every byte of the record is written and the host owns
+// the new text block named in it; on any other result the record is untouched
+// and nothing is held.
+WPP_EXPORT PluginResult WPP_CALL GetPictureInfo(const char* source, intptr_t offsetOrLength,
                                                 uint32_t mode, PictureInfoRecord* info);
 
 // Converts the image to a DIB: a BITMAPINFOHEADER block in *infoSlot and the
 // bits block in *bitsSlot. On Ok, and on Aborted from the final progress
 // call, the host owns both blocks and frees them with LocalFree.
-WPP_EXPORT PluginResult WPP_CALL GetPicture(const char* source, int32_t offsetOrLength,
+WPP_EXPORT PluginResult WPP_CALL GetPicture(const char* source, intptr_t offsetOrLength,
                                             uint32_t mode, BlockHandle* infoSlot,
                                             BlockHandle* bitsSlot, ProgressProc progress,
-                                            int32_t userData);
+                                            intptr_t userData);
 
 // No preview is offered: always NotImplemented, with no argument read.
-WPP_EXPORT PluginResult WPP_CALL GetPreview(const char* source, int32_t offsetOrLength,
+WPP_EXPORT PluginResult WPP_CALL GetPreview(const char* source, intptr_t offsetOrLength,
                                             uint32_t mode, BlockHandle* infoSlot,
                                             BlockHandle* bitsSlot, ProgressProc progress,
-                                            int32_t userData);
+                                            intptr_t userData);

@@ -22,7 +22,7 @@ int32_t WPP_CALL GetPluginInfo(int32_t index, char* buffer, int32_t bufferLength
   return lstrlenA(buffer);
 }
 
-PluginResult WPP_CALL GetPreview(const char*, int32_t, uint32_t, BlockHandle*, BlockHandle*,
-                                 ProgressProc, int32_t) {
+PluginResult WPP_CALL GetPreview(const char*, intptr_t, uint32_t, BlockHandle*, BlockHandle*,
+                                 ProgressProc, intptr_t) {
   return NotImplemented;
 }

@@ -18,3 +18,7 @@ bool CheckHeader(const uint8_t* image) {
   const uint64_t expected = 2ull * header.width * header.height + 4;
   return expected == header.dataLength;
 }
+
+uint64_t ImageByteCount(const uint8_t* image) {
+  return uint64_t{wpp::kDataLengthBase} + ParseWppHeader(image).dataLength;
+}

@@ -8,11 +8,14 @@
 //    12      2    biPlanes         1
 //    14      2    biBitCount       16
 //    16      4    biCompression    0 (BI_RGB: RGB555, bit 15 clear)
-//    20      4    biSizeImage      size of the bits block
+//    20      4    biSizeImage      size of the rows: stride * height
 //    24..39       resolution and palette counts, all 0
 // Every DIB row starts on a 4-byte boundary: rows are (2 * width + 3) & ~3
-// bytes apart, and the bits block holds height such rows and 4 more bytes,
-// which for an even width is exactly the image's dataLength.
+// bytes apart. The bits block holds height such rows and 4 zero bytes more,
+// which for an even width is exactly the image's dataLength: a host that
+// sizes its copy from the block, or from dataLength, reads only bytes that
+// exist, and one that copies biSizeImage bytes writes no further than its
+// own buffer of stride * height.
 
 #include "platform/platform.h"
 #include "wpp/bytes.h"
@@ -24,26 +27,26 @@ namespace {
 constexpr uint32_t kInfoHeaderSize = 40;
 constexpr uint32_t kTrailerBytes = 4;
 
-void FillInfoHeader(uint8_t* header, const WppHeader& image, uint32_t bitsSize) {
+void FillInfoHeader(uint8_t* header, const WppHeader& image, uint32_t rowsSize) {
   wpp::StoreLe32(header + 0, kInfoHeaderSize);
   wpp::StoreLe32(header + 4, image.width);
   wpp::StoreLe32(header + 8, image.height);
   wpp::StoreLe16(header + 12, 1);
   wpp::StoreLe16(header + 14, 16);
   wpp::StoreLe32(header + 16, 0);
-  wpp::StoreLe32(header + 20, bitsSize);
+  wpp::StoreLe32(header + 20, rowsSize);
 }
 
 }  // namespace
 
-PluginResult DecodeToDib(uint32_t available, BlockHandle* infoSlot, BlockHandle* bitsSlot,
-                         ProgressProc progress, int32_t userData, const uint8_t* image) {
+PluginResult DecodeToDib(size_t available, BlockHandle* infoSlot, BlockHandle* bitsSlot,
+                         ProgressProc progress, intptr_t userData, const uint8_t* image) {
   const WppHeader header = ParseWppHeader(image);
-  if (available < static_cast<uint64_t>(wpp::kDataLengthBase) + header.dataLength)
-    return UnsupportedFormat;
+  if (available < ImageByteCount(image)) return UnsupportedFormat;
 
   const uint64_t stride = (2ull * header.width + 3) & ~3ull;
-  const uint64_t bitsSize = stride * header.height + kTrailerBytes;
+  const uint64_t rowsSize = stride * header.height;
+  const uint64_t bitsSize = rowsSize + kTrailerBytes;
 
   if (progress != nullptr && progress(0, 1, userData) != 0) return Aborted;
 
@@ -66,7 +69,7 @@ PluginResult DecodeToDib(uint32_t available, BlockHandle* infoSlot, BlockHandle*
     return OutOfMemory;
   }
 
-  FillInfoHeader(info, header, static_cast<uint32_t>(bitsSize));
+  FillInfoHeader(info, header, static_cast<uint32_t>(rowsSize));
   const wpp::PictureLayout layout = {image + wpp::kPixelsOffset, header.width, header.height, bits,
                                      static_cast<uint32_t>(stride)};
   wpp::ConvertPicture(wpp::PickConvertPath(), wpp::ShouldStreamStores(bitsSize), layout);

@@ -11,15 +11,14 @@ static_assert(sizeof(kInformationText) <= kTextBlockSize, "the text fits its blo
 
 PluginResult FillPictureInfo(PictureInfoRecord* info, const uint8_t* image) {
   const WppHeader header = ParseWppHeader(image);
-  info->offsetX = 0;
-  info->offsetY = 0;
+  // Every byte, the 64-bit record's padding too: hosts look for stale bytes.
+  *info = PictureInfoRecord{};
   info->width = header.width;  // zero-extended: 65535 stays 65535
   info->height = header.height;
-  info->densityX = 0;
-  info->densityY = 0;
   info->bitsPerPixel = 16;
-  // A fresh block on every call: the host owns and frees each one.
-  void* text = GlobalAlloc(GMEM_FIXED, kTextBlockSize);
+  // A fresh block on every call: the host owns and frees each one. Zero-filled,
+  // so nothing the heap held before follows the text.
+  void* text = GlobalAlloc(GMEM_FIXED | GMEM_ZEROINIT, kTextBlockSize);
   info->textHandle = text;
   if (text != nullptr) lstrcpyA(static_cast<char*>(text), kInformationText);
   return Ok;

@@ -36,28 +36,6 @@ struct WppHeader {
   uint16_t height;
 };
 
-// The host's picture information record: 26 bytes, packed, little-endian.
-// textHandle sits at offset 22, unaligned.
-struct __attribute__((packed)) PictureInfoRecord {
-  int32_t offsetX;
-  int32_t offsetY;
-  uint32_t width;
-  uint32_t height;
-  int16_t densityX;
-  int16_t densityY;
-  int16_t bitsPerPixel;
-  void* textHandle;
-};
-static_assert(sizeof(PictureInfoRecord) == 26, "the host's record is 26 bytes");
-static_assert(__builtin_offsetof(PictureInfoRecord, offsetX) == 0, "record layout");
-static_assert(__builtin_offsetof(PictureInfoRecord, offsetY) == 4, "record layout");
-static_assert(__builtin_offsetof(PictureInfoRecord, width) == 8, "record layout");
-static_assert(__builtin_offsetof(PictureInfoRecord, height) == 12, "record layout");
-static_assert(__builtin_offsetof(PictureInfoRecord, densityX) == 16, "record layout");
-static_assert(__builtin_offsetof(PictureInfoRecord, densityY) == 18, "record layout");
-static_assert(__builtin_offsetof(PictureInfoRecord, bitsPerPixel) == 20, "record layout");
-static_assert(__builtin_offsetof(PictureInfoRecord, textHandle) == 22, "record layout");
-
 // Reads bytes 16 to 23 of image into a WppHeader.
 WppHeader ParseWppHeader(const uint8_t* image);
 
@@ -66,8 +44,12 @@ WppHeader ParseWppHeader(const uint8_t* image);
 // it never wraps). Reads nothing else and has no side effects.
 bool CheckHeader(const uint8_t* image);
 
-// Fills the host's record for an accepted image, with a new 256-byte text
-// block that the host then owns. Always Ok: if the text block cannot be
+// How many bytes the accepted image at image occupies: 20 + dataLength, the
+// header and every pixel. Reads bytes 16 to 19 only.
+uint64_t ImageByteCount(const uint8_t* image);
+
+// Fills every byte of the host's record for an accepted image, with a new
+// zero-filled 256-byte text block that the host then owns. Always Ok: if the text block cannot be
 // allocated, textHandle is null and the other fields are filled as usual.
 PluginResult FillPictureInfo(PictureInfoRecord* info, const uint8_t* image);
 
@@ -81,5 +63,5 @@ PluginResult FillPictureInfo(PictureInfoRecord* info, const uint8_t* image);
 //                      blocks in the slots, owned by the host)
 //   OutOfMemory        a block could not be had; none stays, both slots null
 //   Ok                 the host owns both blocks
-PluginResult DecodeToDib(uint32_t available, BlockHandle* infoSlot, BlockHandle* bitsSlot,
-                         ProgressProc progress, int32_t userData, const uint8_t* image);
+PluginResult DecodeToDib(size_t available, BlockHandle* infoSlot, BlockHandle* bitsSlot,
+                         ProgressProc progress, intptr_t userData, const uint8_t* image);

@@ -24,11 +24,22 @@ KERNEL32_API void PlatformFailCall(PlatformCall which, uint32_t nth);
 // Makes the nth read from now deliver at most maxBytes, and report success.
 KERNEL32_API void PlatformShortenRead(uint32_t nth, DWORD maxBytes);
 
-// Clears every planned failure and short read.
+// Makes every open planned to fail give a null handle instead of
+// INVALID_HANDLE_VALUE, as some hosts' stand-ins for the platform do.
+KERNEL32_API void PlatformFailedOpenGivesNull(BOOL giveNull);
+
+// Makes every block larger than maxBytes fail to allocate (0: no limit), as
+// in a host whose address space is nearly full.
+KERNEL32_API void PlatformLimitBlockSize(SIZE_T maxBytes);
+
+// Clears every planned failure, short read and limit.
 KERNEL32_API void PlatformClearFaults(void);
 
 // How many calls of that kind have been made since the process started.
 KERNEL32_API uint32_t PlatformCallCount(PlatformCall which);
+
+// Bytes that reads have delivered since the process started.
+KERNEL32_API uint64_t PlatformBytesRead(void);
 
 // Blocks allocated and not yet freed, and file handles open.
 KERNEL32_API uint32_t PlatformLiveBlocks(void);

@@ -31,6 +31,9 @@ std::atomic<uint32_t> callCounts[kCallKinds];
 std::atomic<uint32_t> failAt[kCallKinds];  // 0 = no planned failure; else a call count
 std::atomic<uint32_t> shortReadAt{0};
 std::atomic<DWORD> shortReadBytes{0};
+std::atomic<bool> failedOpenGivesNull{false};
+std::atomic<SIZE_T> blockSizeLimit{0};
+std::atomic<uint64_t> bytesRead{0};
 
 // Counts the call and tells whether it is the one planned to fail.
 bool ShouldFail(PlatformCall which) {
@@ -56,13 +59,17 @@ constexpr uint32_t kBlockTag = 0x4B4C4257;  // live
 constexpr uint32_t kFreedTag = 0x44454552;  // freed
 struct alignas(16) BlockHeader {
   uint32_t tag;
-  uint32_t size;
+  SIZE_T size;
 };
+// A 32-bit process cannot have a block of 2 GiB; a 64-bit one may ask for
+// the largest DIB, 4 GiB.
+constexpr SIZE_T kLargestBlock = sizeof(SIZE_T) == 4 ? 0x7FFFFFF0u : SIZE_T{1} << 33;
 
 BlockHeader* HeaderOf(void* block) { return static_cast<BlockHeader*>(block) - 1; }
 
 void* AllocateBlock(UINT flags, SIZE_T bytes) {
-  if (ShouldFail(PlatformCall::Alloc) || bytes > 0x7FFFFFF0UL) {
+  const SIZE_T limit = blockSizeLimit.load();
+  if (ShouldFail(PlatformCall::Alloc) || bytes > kLargestBlock || (limit != 0 && bytes > limit)) {
     lastError = ERROR_NOT_ENOUGH_MEMORY;
     return nullptr;
   }
@@ -102,7 +109,7 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
   (void)share;
   if (ShouldFail(PlatformCall::Open) || path == nullptr) {
     lastError = ERROR_FILE_NOT_FOUND;
-    return INVALID_HANDLE_VALUE;
+    return failedOpenGivesNull.load() ? nullptr : INVALID_HANDLE_VALUE;
   }
   int flags = O_CLOEXEC;
   if ((access & GENERIC_READ) && (access & GENERIC_WRITE))
@@ -197,6 +204,7 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD delivered,
     if (got == 0) break;
     done += static_cast<DWORD>(got);
   }
+  bytesRead.fetch_add(done);
   if (delivered != nullptr) *delivered = done;
   return TRUE;
 }
@@ -278,13 +286,20 @@ void PlatformShortenRead(uint32_t nth, DWORD maxBytes) {
   shortReadAt.store(nth == 0 ? 0 : callCounts[static_cast<int>(PlatformCall::Read)].load() + nth);
 }
 
+void PlatformFailedOpenGivesNull(BOOL giveNull) { failedOpenGivesNull.store(giveNull != FALSE); }
+
+void PlatformLimitBlockSize(SIZE_T maxBytes) { blockSizeLimit.store(maxBytes); }
+
 void PlatformClearFaults(void) {
   for (auto& target : failAt) target.store(0);
   shortReadAt.store(0);
+  failedOpenGivesNull.store(false);
+  blockSizeLimit.store(0);
 }
 
 uint32_t PlatformCallCount(PlatformCall which) {
   return callCounts[static_cast<int>(which)].load();
 }
+uint64_t PlatformBytesRead(void) { return bytesRead.load(); }
 uint32_t PlatformLiveBlocks(void) { return liveBlocks.load(); }
 uint32_t PlatformOpenHandles(void) { return openHandles.load(); }

@@ -1,25 +1,26 @@
 // Our POSIX stand-in for the few KERNEL32 calls the plug-in and its hosts use.
-// Types, constants and calling convention match the 32-bit Windows ones, so
-// the same sources compile against either this file or <windows.h>.
+// Types, constants and calling convention match the Windows ones at either
+// width (DWORD and LONG 32-bit, handles and sizes pointer-sized), so the same
+// sources compile against either this file or <windows.h>.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
 
-#if !defined(__i386__)
-#error "the platform layer keeps the 32-bit contract: build with -m32"
-#endif
-
+#if defined(__i386__)
 #define WINAPI __attribute__((stdcall))
+#else
+#define WINAPI
+#endif
 #define KERNEL32_API extern "C" __attribute__((visibility("default")))
 
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
-typedef unsigned long DWORD;
-typedef long LONG;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
 typedef unsigned int UINT;
-typedef unsigned long SIZE_T;
+typedef size_t SIZE_T;
 typedef void* HANDLE;
 typedef void* HLOCAL;
 typedef void* HGLOBAL;
@@ -32,8 +33,8 @@ typedef LONG* PLONG;
 typedef struct SecurityAttributes* LPSECURITY_ATTRIBUTES;
 typedef struct Overlapped* LPOVERLAPPED;
 
-static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(HANDLE) == 4,
-              "the 32-bit contract");
+static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(SIZE_T) == sizeof(HANDLE),
+              "Windows' widths");
 
 #define TRUE 1
 #define FALSE 0

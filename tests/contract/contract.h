@@ -27,20 +27,21 @@ struct Dib {
 // Records every progress call and answers with a planned value per call.
 struct ProgressLog {
   struct Call {
-    int32_t numerator, denominator, userData;
+    int32_t numerator, denominator;
+    intptr_t userData;
   };
   std::vector<Call> calls;
   int stopAtCall = 0;  // 1: stop at the first call, 2: at the second, 0: never
 };
 
 // Our progress callback; userData is the address of a ProgressLog.
-int32_t WPP_CALL RecordProgress(int32_t numerator, int32_t denominator, int32_t userData);
+int32_t WPP_CALL RecordProgress(int32_t numerator, int32_t denominator, intptr_t userData);
 
 constexpr uint32_t kFileMode = 0;
 constexpr uint32_t kMemoryMode = 1;
 
 // Runs GetPicture on bytes in memory, or written to a file at offset 0.
 void PictureFromMemory(const testwpp::Bytes& bytes, Dib* dib, ProgressProc progress = nullptr,
-                       int32_t userData = 0);
+                       intptr_t userData = 0);
 void PictureFromFile(const testwpp::Bytes& bytes, Dib* dib, ProgressProc progress = nullptr,
-                     int32_t userData = 0);
+                     intptr_t userData = 0);

@@ -10,21 +10,21 @@ LoadedPlugin loaded;
 
 const LoadedPlugin& Plugin() { return loaded; }
 
-int32_t WPP_CALL RecordProgress(int32_t numerator, int32_t denominator, int32_t userData) {
-  auto* log = reinterpret_cast<ProgressLog*>(static_cast<intptr_t>(userData));
+int32_t WPP_CALL RecordProgress(int32_t numerator, int32_t denominator, intptr_t userData) {
+  auto* log = reinterpret_cast<ProgressLog*>(userData);
   log->calls.push_back({numerator, denominator, userData});
   return static_cast<int>(log->calls.size()) == log->stopAtCall ? 1 : 0;
 }
 
 void PictureFromMemory(const testwpp::Bytes& bytes, Dib* dib, ProgressProc progress,
-                       int32_t userData) {
+                       intptr_t userData) {
   dib->result = Plugin().getPicture(reinterpret_cast<const char*>(bytes.data()),
                                     static_cast<int32_t>(bytes.size()), kMemoryMode, &dib->info,
                                     &dib->bits, progress, userData);
 }
 
 void PictureFromFile(const testwpp::Bytes& bytes, Dib* dib, ProgressProc progress,
-                     int32_t userData) {
+                     intptr_t userData) {
   testwpp::TempFile file(bytes);
   dib->result =
       Plugin().getPicture(file.path(), 0, kFileMode, &dib->info, &dib->bits, progress, userData);

@@ -50,7 +50,7 @@ void Check(const Bytes& bytes, bool inFile, const std::string& what) {
 
   if (!inFile && bytes.size() >= 24) {
     EXPECT_EQ(Plugin().isSupported(nullptr,
-                                   static_cast<uint32_t>(reinterpret_cast<uintptr_t>(exact.get()))),
+                                   exact.get()),
               e.headerValid ? 1 : 0);
   }
 

@@ -6,19 +6,25 @@ using testwpp::Bytes;
 
 namespace {
 
-// The record as the host holds it: 26 raw bytes, pre-filled with a marker.
+// The record as the host holds it: 26 raw bytes (32 at 64 bits), pre-filled
+// with a marker, as hosts fill it with 0x7F to see what was written.
 struct RawRecord {
-  uint8_t bytes[26];
-  RawRecord() { memset(bytes, 0xAB, sizeof bytes); }
+  uint8_t bytes[sizeof(PictureInfoRecord)];
+  RawRecord() { memset(bytes, 0x7F, sizeof bytes); }
   PictureInfoRecord* record() { return reinterpret_cast<PictureInfoRecord*>(bytes); }
   bool untouched() const {
     for (uint8_t b : bytes)
-      if (b != 0xAB) return false;
+      if (b != 0x7F) return false;
     return true;
   }
   uint32_t at32(size_t offset) const { return testwpp::ReadLe32(bytes + offset); }
   uint16_t at16(size_t offset) const { return testwpp::ReadLe16(bytes + offset); }
-  char* text() const { return reinterpret_cast<char*>(static_cast<uintptr_t>(at32(22))); }
+  char* text() const {
+    uint64_t handle = 0;
+    for (size_t i = 0; i < sizeof(void*); ++i)
+      handle |= uint64_t{bytes[kTextHandleOffset + i]} << (8 * i);
+    return reinterpret_cast<char*>(static_cast<uintptr_t>(handle));
+  }
   void freeText() {
     if (text() != nullptr) GlobalFree(text());
   }
@@ -32,9 +38,12 @@ void ExpectRecordFor(const RawRecord& raw, uint32_t width, uint32_t height) {
   EXPECT_EQ(raw.at16(16), 0u);
   EXPECT_EQ(raw.at16(18), 0u);
   EXPECT_EQ(raw.at16(20), 16u);
-  ASSERT_NE(raw.text(), nullptr) << "textHandle belongs at offset 22";
+  for (size_t i = 22; i < kTextHandleOffset; ++i) EXPECT_EQ(raw.bytes[i], 0) << "padding " << i;
+  ASSERT_NE(raw.text(), nullptr) << "textHandle belongs at offset " << kTextHandleOffset;
   EXPECT_STREQ(raw.text(), "zorplex sample");
-  EXPECT_GE(GlobalSize(raw.text()), 256u);
+  // The fixed 256-byte block holds nothing after the text but zeros.
+  ASSERT_GE(GlobalSize(raw.text()), 256u);
+  for (size_t i = 14; i < 256; ++i) ASSERT_EQ(raw.text()[i], 0) << "text block byte " << i;
 }
 
 TEST(PictureInfo, DescribesAnImageInMemoryAndInAFile) {
@@ -49,7 +58,7 @@ TEST(PictureInfo, DescribesAnImageInMemoryAndInAFile) {
   EXPECT_EQ(Plugin().getPictureInfo(file.path(), 0, kFileMode, fromFile.record()), Ok);
   ExpectRecordFor(fromFile, 320, 240);
   // Same fields; each call hands over a text block of its own.
-  EXPECT_EQ(memcmp(fromMemory.bytes, fromFile.bytes, 22), 0);
+  EXPECT_EQ(memcmp(fromMemory.bytes, fromFile.bytes, kTextHandleOffset), 0);
   EXPECT_NE(fromMemory.text(), fromFile.text());
   fromMemory.freeText();
   fromFile.freeText();

@@ -32,28 +32,44 @@ class Faults : public ::testing::Test {
   uint32_t blocksBefore = 0, handlesBefore = 0;
 };
 
+// Each failure on the way to the image's bytes, and what each request gives
+// for it; NotImplemented where the request makes no such call.
 struct FaultCase {
   const char* what;
   PlatformCall call;
   uint32_t nth;
-  PluginResult want;
+  PluginResult info, picture;
+  bool nullHandle = false;  // the failed open gives null, not INVALID_HANDLE_VALUE
 };
 
 constexpr FaultCase kSourceFaults[] = {
-    {"open fails", PlatformCall::Open, 1, ReadError},
-    {"size query fails", PlatformCall::Size, 1, ReadError},
-    {"positioning fails", PlatformCall::Seek, 1, ReadError},
-    {"source block cannot be had", PlatformCall::Alloc, 1, OutOfMemory},
-    {"read fails", PlatformCall::Read, 1, ReadError},
+    {"open fails", PlatformCall::Open, 1, ReadError, ReadError},
+    {"open fails with a null handle", PlatformCall::Open, 1, ReadError, ReadError, true},
+    {"size query fails", PlatformCall::Size, 1, ReadError, ReadError},
+    {"positioning fails", PlatformCall::Seek, 1, ReadError, ReadError},
+    {"header read fails", PlatformCall::Read, 1, ReadError, ReadError},
+    {"image read fails", PlatformCall::Read, 2, NotImplemented, ReadError},
+    {"source block cannot be had", PlatformCall::Alloc, 1, NotImplemented, OutOfMemory},
 };
+
+// Plans the failure; the open failing with null is followed by no other call.
+void PlanFault(const FaultCase& c) {
+  PlatformFailCall(c.call, c.nth);
+  PlatformFailedOpenGivesNull(c.nullHandle);
+}
 
 TEST_F(Faults, EachSourceFailureOfPictureInfoHasItsResult) {
   for (const FaultCase& c : kSourceFaults) {
-    uint8_t record[26];
-    memset(record, 0xAB, sizeof record);
-    PlatformFailCall(c.call, c.nth);
-    EXPECT_EQ(Info(record), c.want) << c.what;
-    for (uint8_t b : record) ASSERT_EQ(b, 0xAB) << c.what << ": the record was touched";
+    if (c.info == NotImplemented) continue;
+    uint8_t record[sizeof(PictureInfoRecord)];
+    memset(record, 0x7F, sizeof record);
+    const uint32_t sizeCalls = PlatformCallCount(PlatformCall::Size);
+    PlanFault(c);
+    EXPECT_EQ(Info(record), c.info) << c.what;
+    for (uint8_t b : record) ASSERT_EQ(b, 0x7F) << c.what << ": the record was touched";
+    if (c.call == PlatformCall::Open) {
+      EXPECT_EQ(PlatformCallCount(PlatformCall::Size), sizeCalls) << c.what << ": used the handle";
+    }
     ExpectNothingHeld(c.what);
     PlatformClearFaults();
   }
@@ -63,11 +79,10 @@ TEST_F(Faults, EachSourceFailureOfPictureHasItsResult) {
   for (const FaultCase& c : kSourceFaults) {
     ProgressLog log;
     Dib dib;
-    PlatformFailCall(c.call, c.nth);
-    dib.result =
-        Plugin().getPicture(file->path(), 0, kFileMode, &dib.info, &dib.bits, RecordProgress,
-                            static_cast<int32_t>(reinterpret_cast<intptr_t>(&log)));
-    EXPECT_EQ(dib.result, c.want) << c.what;
+    PlanFault(c);
+    dib.result = Plugin().getPicture(file->path(), 0, kFileMode, &dib.info, &dib.bits,
+                                     RecordProgress, reinterpret_cast<intptr_t>(&log));
+    EXPECT_EQ(dib.result, c.picture) << c.what;
     EXPECT_TRUE(log.calls.empty()) << c.what;
     EXPECT_EQ(dib.info, nullptr) << c.what;
     ExpectNothingHeld(c.what);
@@ -76,12 +91,36 @@ TEST_F(Faults, EachSourceFailureOfPictureHasItsResult) {
 }
 
 TEST_F(Faults, AFailedTextBlockGivesOkWithANullHandle) {
-  uint8_t record[26];
-  PlatformFailCall(PlatformCall::Alloc, 2);  // the first is the source block
-  EXPECT_EQ(Info(record), Ok);
-  EXPECT_EQ(testwpp::ReadLe32(record + 22), 0u);
-  EXPECT_EQ(testwpp::ReadLe32(record + 8), 13u);
+  PictureInfoRecord record;
+  PlatformFailCall(PlatformCall::Alloc, 1);  // no source block is needed for the header
+  EXPECT_EQ(Info(reinterpret_cast<uint8_t*>(&record)), Ok);
+  EXPECT_EQ(record.textHandle, nullptr);
+  EXPECT_EQ(record.width, 13u);
   ExpectNothingHeld("text block");
+}
+
+// A picture inside a container is read as far as the picture and no further:
+// the information request reads its 24-byte header alone, and neither needs a
+// block for the rest of the file, however large it is.
+TEST_F(Faults, ReadsOnlyThePicturesBytesFromInsideALargerFile) {
+  Bytes container(100, 0x11);
+  container.insert(container.end(), image.begin(), image.end());
+  container.resize(container.size() + (1u << 20), 0x22);
+  testwpp::TempFile inside(container);
+  PlatformLimitBlockSize(image.size());  // no block for the rest of the file
+
+  uint64_t before = PlatformBytesRead();
+  PictureInfoRecord record;
+  ASSERT_EQ(Plugin().getPictureInfo(inside.path(), 100, kFileMode, &record), Ok);
+  EXPECT_EQ(PlatformBytesRead() - before, 24u);
+  EXPECT_EQ(record.width, 13u);
+  GlobalFree(record.textHandle);
+
+  before = PlatformBytesRead();
+  Dib dib;
+  dib.result = Plugin().getPicture(inside.path(), 100, kFileMode, &dib.info, &dib.bits, nullptr, 0);
+  EXPECT_EQ(dib.result, Ok);
+  EXPECT_EQ(PlatformBytesRead() - before, image.size());
 }
 
 TEST_F(Faults, AFailedDibBlockInFileModeLeavesNothing) {
@@ -97,28 +136,34 @@ TEST_F(Faults, AFailedDibBlockInFileModeLeavesNothing) {
 }
 
 TEST_F(Faults, AFileThatShrinksIsJudgedByWhatArrived) {
+  // The header read is the first; the picture's second read brings the rest.
+  const DWORD rest = static_cast<DWORD>(image.size() - 24);
   struct Case {
+    uint32_t read;
     DWORD delivered;
     PluginResult info, picture;
-  } cases[] = {{0, UnsupportedFormat, UnsupportedFormat},
-               {23, UnsupportedFormat, UnsupportedFormat},
-               {24, Ok, UnsupportedFormat},
-               {static_cast<DWORD>(image.size() - 1), Ok, UnsupportedFormat}};
+  } cases[] = {{1, 0, UnsupportedFormat, UnsupportedFormat},
+               {1, 23, UnsupportedFormat, UnsupportedFormat},
+               {1, 24, Ok, Ok},
+               {2, 0, Ok, UnsupportedFormat},
+               {2, rest - 1, Ok, UnsupportedFormat}};
   for (const Case& c : cases) {
-    uint8_t record[26];
-    PlatformShortenRead(1, c.delivered);
-    const PluginResult info = Info(record);
-    EXPECT_EQ(info, c.info) << c.delivered;
-    if (info == Ok)
-      GlobalFree(reinterpret_cast<void*>(static_cast<uintptr_t>(testwpp::ReadLe32(record + 22))));
-    ProgressLog log;
-    Dib dib;
-    PlatformShortenRead(1, c.delivered);
-    dib.result =
-        Plugin().getPicture(file->path(), 0, kFileMode, &dib.info, &dib.bits, RecordProgress,
-                            static_cast<int32_t>(reinterpret_cast<intptr_t>(&log)));
-    EXPECT_EQ(dib.result, c.picture) << c.delivered;
-    EXPECT_TRUE(log.calls.empty());
+    SCOPED_TRACE("read " + std::to_string(c.read) + " delivers " + std::to_string(c.delivered));
+    PictureInfoRecord record;
+    PlatformShortenRead(c.read, c.delivered);
+    const PluginResult info = Info(reinterpret_cast<uint8_t*>(&record));
+    EXPECT_EQ(info, c.info);
+    if (info == Ok) GlobalFree(record.textHandle);
+    {
+      ProgressLog log;
+      Dib dib;  // frees what was handed over before the count below
+      PlatformShortenRead(c.read, c.delivered);
+      dib.result = Plugin().getPicture(file->path(), 0, kFileMode, &dib.info, &dib.bits,
+                                       RecordProgress, reinterpret_cast<intptr_t>(&log));
+      EXPECT_EQ(dib.result, c.picture);
+      EXPECT_EQ(log.calls.empty(), c.picture != Ok);
+    }
+    PlatformClearFaults();
     ExpectNothingHeld("short read");
   }
 }
@@ -128,14 +173,14 @@ TEST_F(Faults, AnEarlyStopInFileModeFreesTheSourceBlock) {
   log.stopAtCall = 1;
   Dib dib;
   dib.result = Plugin().getPicture(file->path(), 0, kFileMode, &dib.info, &dib.bits, RecordProgress,
-                                   static_cast<int32_t>(reinterpret_cast<intptr_t>(&log)));
+                                   reinterpret_cast<intptr_t>(&log));
   EXPECT_EQ(dib.result, Aborted);
   ExpectNothingHeld("early stop");
 }
 
 TEST_F(Faults, RefusalsInFileModeLeaveNothing) {
   testwpp::TempFile foreign(Bytes(300, 0x42));
-  uint8_t record[26];
+  uint8_t record[sizeof(PictureInfoRecord)];
   EXPECT_EQ(Plugin().getPictureInfo(foreign.path(), 0, kFileMode,
                                     reinterpret_cast<PictureInfoRecord*>(record)),
             UnsupportedFormat);

@@ -92,7 +92,7 @@ Bytes ReferenceInfoHeader(const ImageSpec& wppImage) {
   PutLe32(out, 8, wppImage.height);
   PutLe16(out, 12, 1);
   PutLe16(out, 14, 16);
-  PutLe32(out, 20, DibStride(wppImage.width) * wppImage.height + 4);
+  PutLe32(out, 20, DibStride(wppImage.width) * wppImage.height);  // the rows alone
   return out;
 }
 

@@ -42,7 +42,8 @@ uint32_t DibStride(uint32_t width);
 // padding and the 4 trailing bytes zero.
 Bytes ReferenceDibBits(const ImageSpec& wppImage);
 
-// The 40-byte BITMAPINFOHEADER the plug-in must produce.
+// The 40-byte BITMAPINFOHEADER the plug-in must produce; its biSizeImage is
+// the size of the rows, without the bits block's 4 trailing bytes.
 Bytes ReferenceInfoHeader(const ImageSpec& wppImage);
 
 // Compares two byte runs; on a mismatch says both sizes and the first

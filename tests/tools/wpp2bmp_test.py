@@ -36,18 +36,24 @@ def random_pixels(width, height, seed):
 
 def reference_bmp(width, height, pixels):
     """The BMP the tool must write: file header, DIB header, bottom-up rows of
-    RGB555 each padded to 4 bytes with zeros, then 4 zero bytes."""
+    RGB555 each padded to 4 bytes with zeros, and nothing after them."""
     stride = (2 * width + 3) & ~3
-    size_image = stride * height + 4
+    size_image = stride * height
     rows = []
     for y in reversed(range(height)):
         row = [((p & 0xFFC0) >> 1) | (p & 0x001F) for p in pixels[y * width:(y + 1) * width]]
         packed = struct.pack("<%dH" % width, *row)
         rows.append(packed + b"\0" * (stride - len(packed)))
-    bits = b"".join(rows) + b"\0" * 4
+    bits = b"".join(rows)
     info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 16, 0, size_image, 0, 0, 0, 0)
     file_header = b"BM" + struct.pack("<IHHI", 14 + 40 + len(bits), 0, 0, 54)
     return file_header + info + bits
+
+
+def by_lines(output):
+    """A program's output with each line ended by \n, whatever the platform's
+    line end: a Windows console program writes \r\n."""
+    return "".join(line + "\n" for line in output.decode().splitlines())
 
 
 def first_difference(have, want):
@@ -78,7 +84,7 @@ class Wpp2Bmp(unittest.TestCase):
     def run_tool(self, *args):
         command = ([ARGS.emulator] if ARGS.emulator else []) + [ARGS.tool, "--quiet"] + list(args)
         done = subprocess.run(command, cwd=self.folder, capture_output=True, timeout=300)
-        return done.returncode, done.stdout.decode(), done.stderr.decode().replace("\r", "")
+        return done.returncode, by_lines(done.stdout), by_lines(done.stderr)
 
     def assertBytesEqual(self, have, want):
         if have != want:

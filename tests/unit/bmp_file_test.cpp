@@ -19,7 +19,7 @@ struct Header {
   int32_t height = 2;
   uint16_t bitCount = 16;
   uint32_t compression = 0;
-  uint32_t sizeImage = 8 * 2 + 4;
+  uint32_t sizeImage = 8 * 2;  // the rows alone
 };
 
 std::vector<uint8_t> InfoBlock(const Header& h) {
@@ -42,12 +42,12 @@ TEST(BmpFile, FramesAWellFormedPicture) {
   ASSERT_TRUE(DescribeBmp(info.data(), info.size(), bits.data(), bits.size(), &parts, &problem))
       << problem;
   EXPECT_EQ(parts.infoSize, 40u);
-  EXPECT_EQ(parts.bitsSize, 20u);
+  EXPECT_EQ(parts.bitsSize, 16u) << "the rows, without the block's 4 trailing bytes";
   uint8_t header[kBmpFileHeaderSize];
   FillBmpFileHeader(parts, header);
   EXPECT_EQ(header[0], 'B');
   EXPECT_EQ(header[1], 'M');
-  EXPECT_EQ(wpp::LoadLe32(header + 2), 14u + 40u + 20u);
+  EXPECT_EQ(wpp::LoadLe32(header + 2), 14u + 40u + 16u);
   EXPECT_EQ(wpp::LoadLe32(header + 6), 0u);
   EXPECT_EQ(wpp::LoadLe32(header + 10), 54u);
 }
@@ -67,7 +67,8 @@ TEST(BmpFile, RefusesEveryMalformedHeader) {
       {"24 bits per pixel", {.bitCount = 24}, 40, 20},
       {"bit fields", {.compression = 3}, 40, 20},
       {"rows longer than biSizeImage", {.sizeImage = 15}, 40, 20},
-      {"biSizeImage past the bits block", {.sizeImage = 21}, 40, 20},
+      {"biSizeImage past the rows", {.sizeImage = 20}, 40, 20},
+      {"biSizeImage past the bits block", {.sizeImage = 16}, 40, 15},
       {"rows past the bits block",
        {.width = 65535, .height = 65535, .sizeImage = 0xFFFFFFF0},
        40,
