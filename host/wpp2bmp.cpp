@@ -336,8 +336,7 @@ int ConvertOne(const LoadedPlugin& plugin, const Options& options, const std::st
   if (!ReadFileBytes(input, options.offset, kHeadBytes, &head))
     return ReportFailure(name, ReadError);
   head.resize(kHeadBytes, 0);
-  if (plugin.isSupported(name, head.data()) != 1)
-    return ReportFailure(name, UnsupportedFormat);
+  if (plugin.isSupported(name, head.data()) != 1) return ReportFailure(name, UnsupportedFormat);
 
   std::vector<uint8_t> whole;
   Source source = {name, static_cast<intptr_t>(options.offset), 0};

@@ -11,7 +11,8 @@ PluginResult WPP_CALL GetPicture(const char* source, intptr_t offsetOrLength, ui
   // Without both slots the blocks could never reach the host.
   if (infoSlot == nullptr || bitsSlot == nullptr) return UnsupportedFormat;
   SourceBytes bytes;
-  const PluginResult acquired = AcquireSource(source, offsetOrLength, mode, SourceNeed::WholeImage, &bytes);
+  const PluginResult acquired =
+      AcquireSource(source, offsetOrLength, mode, SourceNeed::WholeImage, &bytes);
   if (acquired != Ok) return acquired;
   const PluginResult result =
       CheckHeader(bytes.image)

@@ -10,7 +10,8 @@ PluginResult WPP_CALL GetPictureInfo(const char* source, intptr_t offsetOrLength
   // With nowhere to put the answer there is no request to serve.
   if (info == nullptr) return UnsupportedFormat;
   SourceBytes bytes;
-  const PluginResult acquired = AcquireSource(source, offsetOrLength, mode, SourceNeed::Header, &bytes);
+  const PluginResult acquired =
+      AcquireSource(source, offsetOrLength, mode, SourceNeed::Header, &bytes);
   if (acquired != Ok) return acquired;
   const PluginResult result =
       CheckHeader(bytes.image) ? FillPictureInfo(info, bytes.image) : UnsupportedFormat;

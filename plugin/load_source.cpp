@@ -33,8 +33,8 @@ PluginResult SeekToImage(HANDLE file, intptr_t offset, uint64_t* rest) {
   // Reading from anywhere but the offset would give the wrong bytes.
   LONG high = static_cast<LONG>(static_cast<int64_t>(offset) >> 32);
   SetLastError(NO_ERROR);
-  const DWORD low = SetFilePointer(file, static_cast<LONG>(static_cast<uint32_t>(offset)), &high,
-                                   FILE_BEGIN);
+  const DWORD low =
+      SetFilePointer(file, static_cast<LONG>(static_cast<uint32_t>(offset)), &high, FILE_BEGIN);
   if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR) return ReadError;
   return Ok;
 }
@@ -56,8 +56,8 @@ PluginResult ReadImage(HANDLE file, uint64_t rest, SourceNeed need, SourceBytes*
   if (block == nullptr) return OutOfMemory;
   for (uint32_t i = 0; i < wpp::kHeaderSize; ++i) block[i] = bytes->header[i];
   // length - 24 = dataLength - 4 always fits a 32-bit count.
-  result = ReadExactly(file, block + wpp::kHeaderSize,
-                       static_cast<DWORD>(length - wpp::kHeaderSize));
+  result =
+      ReadExactly(file, block + wpp::kHeaderSize, static_cast<DWORD>(length - wpp::kHeaderSize));
   if (result != Ok) {
     LocalFree(block);
     return result;

@@ -46,8 +46,7 @@ constexpr bool IsMemorySource(uint32_t mode) { return (mode & kSourceModeMask) !
 
 // The host's progress callback. A non-zero result asks the plug-in to stop.
 // userData goes back exactly as the host gave it, all of its bits.
-typedef int32_t(WPP_CALL* ProgressProc)(int32_t numerator, int32_t denominator,
-                                        intptr_t userData);
+typedef int32_t(WPP_CALL* ProgressProc)(int32_t numerator, int32_t denominator, intptr_t userData);
 
 // A host handle slot: receives the handle of a fixed block, which is its address.
 typedef void* BlockHandle;

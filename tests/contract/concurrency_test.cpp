@@ -39,14 +39,12 @@ Bytes DibBytes(const Dib& dib) {
 
 Outcome RunOnce(const char* path, const uint8_t* memory, int32_t length) {
   Outcome o;
-  o.supportedAddress =
-      Plugin().isSupported(nullptr, memory);
+  o.supportedAddress = Plugin().isSupported(nullptr, memory);
   // A handle's position is its own, so each thread opens its own.
   HANDLE handle =
       CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
-    o.supportedHandle =
-        Plugin().isSupported(nullptr, handle);
+    o.supportedHandle = Plugin().isSupported(nullptr, handle);
     CloseHandle(handle);
   }
   PictureInfoRecord info;

@@ -1,5 +1,7 @@
-// A real DIB consumer: GDI draws the plug-in's two blocks into a 32-bit DIB
-// section, and every pixel must come out in the colour the image holds.
+// Real DIB consumers: GDI draws the plug-in's two blocks into a 32-bit DIB
+// section, and every pixel must come out in the colour the image holds; and a
+// viewer's display code copies biSizeImage bytes into a section made from our
+// header, which must hold them all.
 
 #include "tests/contract/contract.h"
 
@@ -56,6 +58,32 @@ TEST(GdiDraw, DrawsEveryShapeInItsOwnColours) {
         ASSERT_EQ(blue >> 3, p & 0x1Fu) << width << "x" << height << " at " << x << "," << y;
       }
     }
+  }
+}
+
+// What a real viewer does: a 16-bit DIB section of stride * height bytes from
+// our header's width, height and depth, then biSizeImage bytes copied into
+// it. A section's bits end where its last page ends, so for these sizes a
+// byte too many faults at once.
+TEST(GdiDraw, ASectionFromOurHeaderHoldsBiSizeImageBytes) {
+  const uint32_t sizes[][2] = {{640, 480}, {1024, 768}, {4095, 3}, {1, 4096}, {8192, 2048}};
+  for (const auto& size : sizes) {
+    const testwpp::ImageSpec wppImage = testwpp::RandomImage(size[0], size[1], size[0] + size[1]);
+    Dib dib;
+    PictureFromMemory(testwpp::EncodeWpp(wppImage), &dib);
+    ASSERT_EQ(dib.result, Ok);
+    const auto* header = static_cast<const BITMAPINFO*>(dib.info);
+    void* sectionBits = nullptr;
+    HBITMAP section = CreateDIBSection(nullptr, header, DIB_RGB_COLORS, &sectionBits, nullptr, 0);
+    ASSERT_NE(section, nullptr) << size[0] << "x" << size[1];
+    const uint32_t sizeImage = header->bmiHeader.biSizeImage;
+    EXPECT_EQ(sizeImage, testwpp::DibStride(size[0]) * size[1]);
+    memcpy(sectionBits, dib.bits, sizeImage);
+    testwpp::Bytes want = testwpp::ReferenceDibBits(wppImage);
+    want.resize(sizeImage);
+    EXPECT_TRUE(testwpp::SameBytes(static_cast<const uint8_t*>(sectionBits), sizeImage, want))
+        << size[0] << "x" << size[1];
+    DeleteObject(section);
   }
 }
 

@@ -49,9 +49,7 @@ void Check(const Bytes& bytes, bool inFile, const std::string& what) {
   const uint32_t mode = inFile ? kFileMode : kMemoryMode;
 
   if (!inFile && bytes.size() >= 24) {
-    EXPECT_EQ(Plugin().isSupported(nullptr,
-                                   exact.get()),
-              e.headerValid ? 1 : 0);
+    EXPECT_EQ(Plugin().isSupported(nullptr, exact.get()), e.headerValid ? 1 : 0);
   }
 
   PictureInfoRecord info;

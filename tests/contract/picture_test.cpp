@@ -158,9 +158,8 @@ TEST(Picture, RefusesShortAndForeignSourcesWithoutProgressOrBlocks) {
     Dib dib;
     BlockHandle sentinel = reinterpret_cast<BlockHandle>(0x5EED);
     dib.info = dib.bits = sentinel;
-    dib.result =
-        Plugin().getPicture(c.source, c.offsetOrLength, c.mode, &dib.info, &dib.bits,
-                            RecordProgress, reinterpret_cast<intptr_t>(&log));
+    dib.result = Plugin().getPicture(c.source, c.offsetOrLength, c.mode, &dib.info, &dib.bits,
+                                     RecordProgress, reinterpret_cast<intptr_t>(&log));
     EXPECT_EQ(dib.result, c.want) << c.what;
     EXPECT_TRUE(log.calls.empty()) << c.what;
     EXPECT_EQ(dib.info, sentinel) << c.what;

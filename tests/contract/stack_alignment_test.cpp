@@ -53,7 +53,7 @@ __asm__(
 
 namespace {
 
-uint32_t Word(const void* p) { return p; }
+uint32_t Word(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
 TEST(StackAlignment, EveryEntryPointWorksOnAMisalignedStack) {
   const testwpp::ImageSpec wppImage = testwpp::RandomImage(131, 7);

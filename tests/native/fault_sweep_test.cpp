@@ -94,9 +94,8 @@ class FaultSweep : public ::testing::Test {
   PluginResult Picture(const char* source, int32_t offsetOrLength, uint32_t mode) {
     ProgressLog log;
     Dib dib;
-    dib.result =
-        Plugin().getPicture(source, offsetOrLength, mode, &dib.info, &dib.bits, RecordProgress,
-                            reinterpret_cast<intptr_t>(&log));
+    dib.result = Plugin().getPicture(source, offsetOrLength, mode, &dib.info, &dib.bits,
+                                     RecordProgress, reinterpret_cast<intptr_t>(&log));
     if (dib.result == Ok)
       EXPECT_TRUE(testwpp::SameBytes(dib.bitsBytes(), dib.bitsSize(),
                                      testwpp::ReferenceDibBits(testwpp::RandomImage(11, 5))));
@@ -142,8 +141,7 @@ TEST_F(FaultSweep, SupportTestOnAHandle) {
     const uint32_t blocks = PlatformLiveBlocks(), handles = PlatformOpenHandles();
     const uint32_t callsBefore = PlatformCallCount(PlatformCall::Any);
     PlatformFailCall(PlatformCall::Any, k);
-    const int32_t supported =
-        Plugin().isSupported(nullptr, handle);
+    const int32_t supported = Plugin().isSupported(nullptr, handle);
     const uint32_t calls = PlatformCallCount(PlatformCall::Any) - callsBefore;
     PlatformClearFaults();
     EXPECT_EQ(calls, 1u) << "the support test makes exactly one read";
