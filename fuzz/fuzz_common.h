@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "platform/posix/fault_injection.h"
 #include "plugin/plugin.h"
+#include "wpp/bytes.h"
 #include "wpp/wpp.h"
 
 namespace fuzzwpp {
@@ -92,6 +93,8 @@ inline PluginResult RunPictureCalls(const char* source, int32_t offsetOrLength, 
     if (LocalSize(dibBits) != static_cast<uint64_t>(stride) * info.height + 4)
       Fail("the bits block has the wrong size");
     if (LocalSize(dibInfo) != 40) Fail("the header block has the wrong size");
+    if (wpp::LoadLe32(static_cast<const uint8_t*>(dibInfo) + 20) != stride * info.height)
+      Fail("biSizeImage is not the size of the rows");
   } else if (dibInfo != nullptr || dibBits != nullptr) {
     Fail("blocks in the slots after a refusal");
   }

@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "platform/posix/fault_injection.h"
 #include "tests/contract/contract.h"
 
@@ -103,9 +105,9 @@ TEST_F(Faults, AFailedTextBlockGivesOkWithANullHandle) {
 // the information request reads its 24-byte header alone, and neither needs a
 // block for the rest of the file, however large it is.
 TEST_F(Faults, ReadsOnlyThePicturesBytesFromInsideALargerFile) {
-  Bytes container(100, 0x11);
-  container.insert(container.end(), image.begin(), image.end());
-  container.resize(container.size() + (1u << 20), 0x22);
+  Bytes container(100 + image.size() + (1u << 20), 0x22);
+  std::fill(container.begin(), container.begin() + 100, 0x11);
+  std::copy(image.begin(), image.end(), container.begin() + 100);
   testwpp::TempFile inside(container);
   PlatformLimitBlockSize(image.size());  // no block for the rest of the file
 
