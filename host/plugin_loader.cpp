@@ -50,8 +50,24 @@ bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* erro
                      Bind(plugin->module, "GetPictureInfo", &plugin->getPictureInfo, error) &&
                      Bind(plugin->module, "GetPicture", &plugin->getPicture, error) &&
                      Bind(plugin->module, "GetPreview", &plugin->getPreview, error);
-  if (!bound) UnloadPlugin(plugin);
-  return bound;
+  if (!bound) {
+    UnloadPlugin(plugin);
+    return false;
+  }
+  std::string noWide;
+  const bool wide = Bind(plugin->module, "GetPluginInfoW", &plugin->getPluginInfoW, &noWide) &&
+                    Bind(plugin->module, "IsSupportedW", &plugin->isSupportedW, &noWide) &&
+                    Bind(plugin->module, "GetPictureInfoW", &plugin->getPictureInfoW, &noWide) &&
+                    Bind(plugin->module, "GetPictureW", &plugin->getPictureW, &noWide) &&
+                    Bind(plugin->module, "GetPreviewW", &plugin->getPreviewW, &noWide);
+  if (!wide) {
+    plugin->getPluginInfoW = nullptr;
+    plugin->isSupportedW = nullptr;
+    plugin->getPictureInfoW = nullptr;
+    plugin->getPictureW = nullptr;
+    plugin->getPreviewW = nullptr;
+  }
+  return true;
 }
 
 void UnloadPlugin(LoadedPlugin* plugin) {

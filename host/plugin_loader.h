@@ -11,6 +11,10 @@ using GetPluginInfoProc = decltype(&GetPluginInfo);
 using IsSupportedProc = decltype(&IsSupported);
 using GetPictureInfoProc = decltype(&GetPictureInfo);
 using GetPictureProc = decltype(&GetPicture);
+using GetPluginInfoWProc = decltype(&GetPluginInfoW);
+using IsSupportedWProc = decltype(&IsSupportedW);
+using GetPictureInfoWProc = decltype(&GetPictureInfoW);
+using GetPictureWProc = decltype(&GetPictureW);
 
 struct LoadedPlugin {
   void* module = nullptr;
@@ -19,10 +23,18 @@ struct LoadedPlugin {
   GetPictureInfoProc getPictureInfo = nullptr;
   GetPictureProc getPicture = nullptr;
   GetPictureProc getPreview = nullptr;
+  // The wide-character twins: all five, or none when the plug-in lacks any.
+  GetPluginInfoWProc getPluginInfoW = nullptr;
+  IsSupportedWProc isSupportedW = nullptr;
+  GetPictureInfoWProc getPictureInfoW = nullptr;
+  GetPictureWProc getPictureW = nullptr;
+  GetPictureWProc getPreviewW = nullptr;
+  bool hasWide() const { return getPictureW != nullptr; }
 };
 
 // Loads the plug-in at path. Returns false with a reason in *error when the
-// file cannot be loaded or lacks an entry point; nothing stays loaded then.
+// file cannot be loaded or lacks one of the five 8-bit entry points; nothing
+// stays loaded then. The wide-character ones are bound when all are there.
 bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* error);
 
 // Unloads a plug-in that LoadPlugin loaded; harmless on an empty one.

@@ -70,9 +70,11 @@ PluginResult ReadImage(HANDLE file, uint64_t rest, SourceNeed need, SourceBytes*
 
 }  // namespace
 
-PluginResult LoadSource(const char* path, intptr_t offset, SourceNeed need, SourceBytes* bytes) {
-  HANDLE file =
-      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+PluginResult LoadSource(SourceName path, intptr_t offset, SourceNeed need, SourceBytes* bytes) {
+  HANDLE file = path.wide ? CreateFileW(static_cast<LPCWSTR>(path.text), GENERIC_READ,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
+                          : CreateFileA(static_cast<LPCSTR>(path.text), GENERIC_READ,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   // Some hosts' stand-ins for the platform answer a failed open with null.
   if (file == INVALID_HANDLE_VALUE || file == nullptr) return ReadError;
   uint64_t rest = 0;
@@ -82,12 +84,12 @@ PluginResult LoadSource(const char* path, intptr_t offset, SourceNeed need, Sour
   return result;
 }
 
-PluginResult AcquireSource(const char* source, intptr_t offsetOrLength, uint32_t mode,
+PluginResult AcquireSource(SourceName source, intptr_t offsetOrLength, uint32_t mode,
                            SourceNeed need, SourceBytes* bytes) {
   if (!IsMemorySource(mode)) return LoadSource(source, offsetOrLength, need, bytes);
-  if (source == nullptr || offsetOrLength < static_cast<intptr_t>(wpp::kHeaderSize))
+  if (source.text == nullptr || offsetOrLength < static_cast<intptr_t>(wpp::kHeaderSize))
     return UnsupportedFormat;
-  bytes->image = reinterpret_cast<const uint8_t*>(source);
+  bytes->image = static_cast<const uint8_t*>(source.text);
   bytes->available = static_cast<size_t>(offsetOrLength);
   bytes->block = nullptr;
   return Ok;

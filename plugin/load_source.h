@@ -7,6 +7,15 @@
 #include "plugin/plugin.h"
 #include "wpp/wpp.h"
 
+// The host's first argument: a path in the ANSI code page or in UTF-16, as
+// the entry point it called takes them; in memory mode, the picture's address.
+struct SourceName {
+  const void* text;
+  bool wide;
+};
+inline SourceName NarrowName(const char* text) { return {text, false}; }
+inline SourceName WideName(const char16_t* text) { return {text, true}; }
+
 // What a request needs of the image: its header alone, or all of it.
 enum class SourceNeed { Header, WholeImage };
 
@@ -30,12 +39,12 @@ struct SourceBytes {
 //                      larger than a count of this width, or fewer bytes are
 //                      at hand than the header (or the image it describes)
 //   OutOfMemory        the source block cannot be allocated
-PluginResult LoadSource(const char* path, intptr_t offset, SourceNeed need, SourceBytes* bytes);
+PluginResult LoadSource(SourceName path, intptr_t offset, SourceNeed need, SourceBytes* bytes);
 
 // Either LoadSource, or the host's own bytes in memory mode (null address,
 // negative length or fewer than 24 bytes give UnsupportedFormat). On Ok the
 // caller ends with ReleaseSource.
-PluginResult AcquireSource(const char* source, intptr_t offsetOrLength, uint32_t mode,
+PluginResult AcquireSource(SourceName source, intptr_t offsetOrLength, uint32_t mode,
                            SourceNeed need, SourceBytes* bytes);
 
 // Frees the source block, if we allocated one.

@@ -9,6 +9,8 @@
 // and every result is 32-bit at both widths. The exports carry plain names at
 // fixed ordinals:
 //   1 GetPluginInfo  2 IsSupported  3 GetPictureInfo  4 GetPicture  5 GetPreview
+// and their wide-character twins, which take paths and give strings in UTF-16:
+//   6 GetPluginInfoW 7 IsSupportedW 8 GetPictureInfoW 9 GetPictureW 10 GetPreviewW
 // All that differs between the widths is said in this header.
 #pragma once
 
@@ -111,3 +113,21 @@ WPP_EXPORT PluginResult WPP_CALL GetPreview(const char* source, intptr_t offsetO
                                             uint32_t mode, BlockHandle* infoSlot,
                                             BlockHandle* bitsSlot, ProgressProc progress,
                                             intptr_t userData);
+
+// The wide-character twins: the same calls, results and rules, with paths in
+// UTF-16 (so a file that the ANSI code page cannot name opens) and the
+// information strings copied as UTF-16, their lengths counted in UTF-16 units.
+// In memory mode the source is the picture's address, exactly as above. The
+// information text block stays the same 8-bit text.
+WPP_EXPORT int32_t WPP_CALL GetPluginInfoW(int32_t index, char16_t* buffer, int32_t bufferLength);
+WPP_EXPORT int32_t WPP_CALL IsSupportedW(const char16_t* name, const void* source);
+WPP_EXPORT PluginResult WPP_CALL GetPictureInfoW(const char16_t* source, intptr_t offsetOrLength,
+                                                 uint32_t mode, PictureInfoRecord* info);
+WPP_EXPORT PluginResult WPP_CALL GetPictureW(const char16_t* source, intptr_t offsetOrLength,
+                                             uint32_t mode, BlockHandle* infoSlot,
+                                             BlockHandle* bitsSlot, ProgressProc progress,
+                                             intptr_t userData);
+WPP_EXPORT PluginResult WPP_CALL GetPreviewW(const char16_t* source, intptr_t offsetOrLength,
+                                             uint32_t mode, BlockHandle* infoSlot,
+                                             BlockHandle* bitsSlot, ProgressProc progress,
+                                             intptr_t userData);

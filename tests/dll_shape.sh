@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The DLL as a viewer sees it: KERNEL32.DLL its only import, and exactly the
-# five plain export names at ordinals 1 to 5, and no section that would hold
+# ten plain export names at ordinals 1 to 10, and no section that would hold
 # mutable state, thread-local data or start-up code (.data, .bss, .tls, .CRT).
 set -euo pipefail
 dll=$1
@@ -23,6 +23,7 @@ have=$(printf '%s\n' "$dump" |
          print f[1] + base, name; next }
        t {t=0}' | sort -n | tr '\n' ';')
 want="1 GetPluginInfo;2 IsSupported;3 GetPictureInfo;4 GetPicture;5 GetPreview;"
+want+="6 GetPluginInfoW;7 IsSupportedW;8 GetPictureInfoW;9 GetPictureW;10 GetPreviewW;"
 if [ "$have" != "$want" ]; then
   echo "exports: have [$have]"
   echo "         want [$want]"

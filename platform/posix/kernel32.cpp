@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <string>
 
 #include "fault_injection.h"
 
@@ -102,7 +103,49 @@ SIZE_T SizeOfBlock(void* block) {
   return HeaderOf(block)->size;
 }
 
+// UTF-16 to UTF-8; false for an unpaired surrogate.
+bool Utf16ToUtf8(LPCWSTR text, std::string* utf8) {
+  for (size_t i = 0; text[i] != 0; ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xDC00 && c <= 0xDFFF) return false;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      const uint32_t low = text[i + 1];
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      ++i;
+    }
+    if (c < 0x80) {
+      *utf8 += static_cast<char>(c);
+    } else if (c < 0x800) {
+      *utf8 += static_cast<char>(0xC0 | (c >> 6));
+      *utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      *utf8 += static_cast<char>(0xE0 | (c >> 12));
+      *utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      *utf8 += static_cast<char>(0xF0 | (c >> 18));
+      *utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *utf8 += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return true;
+}
+
 }  // namespace
+
+HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD attributes, HANDLE templateFile) {
+  std::string utf8;
+  if (path == nullptr || !Utf16ToUtf8(path, &utf8)) {
+    // Counted as an open all the same, so planned failures stay in step.
+    ShouldFail(PlatformCall::Open);
+    lastError = ERROR_FILE_NOT_FOUND;
+    return failedOpenGivesNull.load() ? nullptr : INVALID_HANDLE_VALUE;
+  }
+  return CreateFileA(utf8.c_str(), access, share, security, disposition, attributes, templateFile);
+}
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES,
                           DWORD disposition, DWORD, HANDLE) {
@@ -274,6 +317,21 @@ int WINAPI lstrlenA(LPCSTR text) { return text == nullptr ? 0 : static_cast<int>
 LPSTR WINAPI lstrcpyA(LPSTR destination, LPCSTR source) {
   if (destination == nullptr || source == nullptr) return nullptr;
   return strcpy(destination, source);
+}
+
+LPWSTR WINAPI lstrcpynW(LPWSTR destination, LPCWSTR source, int limit) {
+  if (destination == nullptr || source == nullptr || limit <= 0) return destination;
+  int i = 0;
+  for (; i < limit - 1 && source[i] != 0; ++i) destination[i] = source[i];
+  destination[i] = 0;
+  return destination;
+}
+
+int WINAPI lstrlenW(LPCWSTR text) {
+  int length = 0;
+  if (text != nullptr)
+    while (text[length] != 0) ++length;
+  return length;
 }
 
 void PlatformFailCall(PlatformCall which, uint32_t nth) {

@@ -28,6 +28,9 @@ typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+typedef char16_t WCHAR;  // UTF-16, as Windows' wide characters
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
 typedef DWORD* LPDWORD;
 typedef LONG* PLONG;
 typedef struct SecurityAttributes* LPSECURITY_ATTRIBUTES;
@@ -70,6 +73,11 @@ static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(SIZE_T) == sizeo
 KERNEL32_API HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share,
                                        LPSECURITY_ATTRIBUTES security, DWORD disposition,
                                        DWORD attributes, HANDLE templateFile);
+// The same with a UTF-16 path, opened as the file system's UTF-8; a path that
+// is not valid UTF-16 (an unpaired surrogate) names no file.
+KERNEL32_API HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share,
+                                       LPSECURITY_ATTRIBUTES security, DWORD disposition,
+                                       DWORD attributes, HANDLE templateFile);
 KERNEL32_API DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
 KERNEL32_API DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh,
                                          DWORD method);
@@ -93,3 +101,6 @@ KERNEL32_API SIZE_T WINAPI GlobalSize(HGLOBAL block);
 KERNEL32_API LPSTR WINAPI lstrcpynA(LPSTR destination, LPCSTR source, int limit);
 KERNEL32_API int WINAPI lstrlenA(LPCSTR text);
 KERNEL32_API LPSTR WINAPI lstrcpyA(LPSTR destination, LPCSTR source);
+// UTF-16 strings, lengths in UTF-16 units.
+KERNEL32_API LPWSTR WINAPI lstrcpynW(LPWSTR destination, LPCWSTR source, int limit);
+KERNEL32_API int WINAPI lstrlenW(LPCWSTR text);

@@ -18,7 +18,10 @@ namespace {
 int32_t SupportedInMemory(const Bytes& head) {
   std::unique_ptr<uint8_t[]> exact(new uint8_t[head.size()]);
   memcpy(exact.get(), head.data(), head.size());
-  return Plugin().isSupported("name is never read", exact.get());
+  const int32_t supported = Plugin().isSupported("name is never read", exact.get());
+  // The wide twin is the very same test.
+  EXPECT_EQ(Plugin().isSupportedW(u"name is never read", exact.get()), supported);
+  return supported;
 }
 
 struct HeaderCase {

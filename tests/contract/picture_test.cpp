@@ -1,5 +1,7 @@
 #include <string.h>
 
+#include <memory>
+
 #include "tests/contract/contract.h"
 
 using testwpp::Bytes;
@@ -172,6 +174,62 @@ TEST(Picture, RefusesShortAndForeignSourcesWithoutProgressOrBlocks) {
                                 nullptr, 0),
             UnsupportedFormat);
   EXPECT_EQ(slot, nullptr);
+}
+
+// Files whose names no single ANSI code page spells, through the wide entry
+// points: the same record and DIB as the 8-bit ones give for an ASCII copy,
+// and the file closed afterwards. A missing or malformed UTF-16 path is a
+// failed open, with no progress call.
+TEST(Picture, WideEntryPointsOpenEveryName) {
+  ASSERT_TRUE(Plugin().hasWide());
+  const ImageSpec wppImage = testwpp::RandomImage(21, 5);
+  const Bytes image = testwpp::EncodeWpp(wppImage);
+  testwpp::TempFile ascii(image);
+  PictureInfoRecord narrowInfo;
+  ASSERT_EQ(Plugin().getPictureInfo(ascii.path(), 0, kFileMode, &narrowInfo), Ok);
+  GlobalFree(narrowInfo.textHandle);
+  struct Case {
+    const char* what;
+    std::u16string name;
+    bool present;
+    PluginResult want;
+  } cases[] = {
+      {"CJK", u"\u56fe\u50cf.wpp", true, Ok},
+      {"a letter outside Latin-1", u"\u0141\u00f3d\u017a.wpp", true, Ok},
+      {"an emoji, a surrogate pair", u"\U0001F5BC picture.wpp", true, Ok},
+      {"missing", u"\u7f3a\u5931.wpp", false, ReadError},
+      {"an unpaired surrogate", std::u16string(u"bad") + char16_t{0xD800} + u".wpp", false,
+       ReadError},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::unique_ptr<testwpp::WideTempFile> file;
+    if (c.present) file = std::make_unique<testwpp::WideTempFile>(c.name, image);
+    PictureInfoRecord info;
+    memset(&info, 0x7F, sizeof info);
+    EXPECT_EQ(Plugin().getPictureInfoW(c.name.c_str(), 0, kFileMode, &info), c.want);
+    if (c.want == Ok) {
+      EXPECT_EQ(memcmp(&info, &narrowInfo, kTextHandleOffset), 0);
+      EXPECT_STREQ(static_cast<const char*>(info.textHandle), "zorplex sample");
+      GlobalFree(info.textHandle);
+    }
+    ProgressLog log;
+    Dib dib;
+    dib.result = Plugin().getPictureW(c.name.c_str(), 0, kFileMode, &dib.info, &dib.bits,
+                                      RecordProgress, reinterpret_cast<intptr_t>(&log));
+    EXPECT_EQ(dib.result, c.want);
+    if (c.want == Ok)
+      ExpectDibOf(wppImage, dib);
+    else
+      EXPECT_TRUE(log.calls.empty());
+    if (file) EXPECT_TRUE(file->Remove()) << "the file was left open";
+  }
+  // In memory mode the wide entry points take the address as it is.
+  Dib dib;
+  dib.result = Plugin().getPictureW(reinterpret_cast<const char16_t*>(image.data()),
+                                    static_cast<intptr_t>(image.size()), kMemoryMode, &dib.info,
+                                    &dib.bits, nullptr, 0);
+  ExpectDibOf(wppImage, dib);
 }
 
 }  // namespace

@@ -91,11 +91,17 @@ class FaultSweep : public ::testing::Test {
     return result;
   }
 
-  PluginResult Picture(const char* source, int32_t offsetOrLength, uint32_t mode) {
+  // Through the 8-bit entry point, or the wide one for a UTF-16 path.
+  template <typename Char>
+  PluginResult Picture(const Char* source, int32_t offsetOrLength, uint32_t mode) {
     ProgressLog log;
     Dib dib;
-    dib.result = Plugin().getPicture(source, offsetOrLength, mode, &dib.info, &dib.bits,
-                                     RecordProgress, reinterpret_cast<intptr_t>(&log));
+    if constexpr (sizeof(Char) == 1)
+      dib.result = Plugin().getPicture(source, offsetOrLength, mode, &dib.info, &dib.bits,
+                                       RecordProgress, reinterpret_cast<intptr_t>(&log));
+    else
+      dib.result = Plugin().getPictureW(source, offsetOrLength, mode, &dib.info, &dib.bits,
+                                        RecordProgress, reinterpret_cast<intptr_t>(&log));
     if (dib.result == Ok)
       EXPECT_TRUE(testwpp::SameBytes(dib.bitsBytes(), dib.bitsSize(),
                                      testwpp::ReferenceDibBits(testwpp::RandomImage(11, 5))));
@@ -124,6 +130,12 @@ TEST_F(FaultSweep, PictureInfoInMemoryMode) {
 TEST_F(FaultSweep, PictureInFileMode) {
   Sweep("GetPicture, file", Then(kLoadImage, {Step::DibBlock, Step::DibBlock}),
         [&](bool*) { return Picture(file->path(), 0, kFileMode); });
+}
+
+TEST_F(FaultSweep, PictureByAWidePath) {
+  testwpp::WideTempFile wide(u"sweep \u56fe.wpp", image);
+  Sweep("GetPictureW, file", Then(kLoadImage, {Step::DibBlock, Step::DibBlock}),
+        [&](bool*) { return Picture(wide.path(), 0, kFileMode); });
 }
 
 TEST_F(FaultSweep, PictureInMemoryMode) {

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #ifdef _WIN32
@@ -134,6 +136,22 @@ TempFile::TempFile(const Bytes& contents) : path_(UniqueName("wpp_test")) {
 }
 
 TempFile::~TempFile() { remove(path_.c_str()); }
+
+WideTempFile::WideTempFile(const std::u16string& name, const Bytes& contents) : name_(name) {
+  std::ofstream out(std::filesystem::path(name_), std::ios::binary);
+  out.write(reinterpret_cast<const char*>(contents.data()),
+            static_cast<std::streamsize>(contents.size()));
+  out.close();
+  if (!out) abort();
+  present_ = true;
+}
+
+bool WideTempFile::Remove() {
+  if (!present_) return true;
+  std::error_code error;
+  present_ = !std::filesystem::remove(std::filesystem::path(name_), error);
+  return !present_;
+}
 
 std::string MissingPath() { return UniqueName("wpp_missing"); }
 

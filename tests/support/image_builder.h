@@ -69,6 +69,23 @@ class TempFile {
   std::string path_;
 };
 
+// A file with a UTF-16 name of the test's choosing, removed when the test
+// ends. removed() tells whether that removal worked: on Windows a file still
+// open without delete sharing cannot be removed.
+class WideTempFile {
+ public:
+  WideTempFile(const std::u16string& name, const Bytes& contents);
+  ~WideTempFile() { Remove(); }
+  WideTempFile(const WideTempFile&) = delete;
+  WideTempFile& operator=(const WideTempFile&) = delete;
+  const char16_t* path() const { return name_.c_str(); }
+  bool Remove();
+
+ private:
+  std::u16string name_;
+  bool present_ = false;
+};
+
 // A file name that does not exist.
 std::string MissingPath();
 
