@@ -35,7 +35,11 @@ bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* erro
 #ifdef _WIN32
   plugin->module = LoadLibraryA(path.c_str());
   if (plugin->module == nullptr) {
-    *error = "cannot load " + path + " (error " + std::to_string(GetLastError()) + ")";
+    const DWORD why = GetLastError();
+    *error = "cannot load " + path + " (error " + std::to_string(why) + ")";
+    // A 32-bit program cannot load wpp.sph, nor a 64-bit one wpp.spi.
+    if (why == ERROR_BAD_EXE_FORMAT)
+      *error += ": not a plug-in for a " + std::to_string(8 * sizeof(void*)) + "-bit program";
     return false;
   }
 #else

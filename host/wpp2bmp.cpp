@@ -1,185 +1,116 @@
 // wpp2bmp: converts WPP images to BMP files through the plug-in, calling it
 // exactly as an image viewer does. See `wpp2bmp --help` and README.md.
 
-#include <errno.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
+#include <unistd.h>
 
-#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "host/bmp_file.h"
 #include "host/plugin_loader.h"
 #include "platform/platform.h"
-#include "wpp/wpp.h"
 
-#ifdef _WIN32
-#include <io.h>
-#include <process.h>
-#define WPP_ISATTY _isatty
-#define WPP_FILENO _fileno
-#define WPP_GETPID _getpid
-#define WPP_FSEEK _fseeki64
-#else
-#include <unistd.h>
-#define WPP_ISATTY isatty
-#define WPP_FILENO fileno
-#define WPP_GETPID getpid
-#define WPP_FSEEK fseeko
-#endif
+namespace fs = std::filesystem;
 
 namespace {
 
-// Exit statuses, one per kind of failure; README.md lists them too.
-enum ExitStatus : int {
-  kExitOk = 0,
-  kExitUsage = 1,        // bad command line, plug-in missing or not ours, other faults
-  kExitNotWpp = 2,       // UnsupportedFormat: not a WPP image, or nothing at the offset
-  kExitUnreadable = 3,   // ReadError: the file cannot be opened or read
-  kExitOutOfMemory = 4,  // OutOfMemory
-  kExitCancelled = 5,    // Aborted: Ctrl-C through the progress callback
-  kExitCannotWrite = 6,  // the BMP file cannot be written
+// The exit statuses, the one list of them: the help text prints it, and the
+// tool's tests hold README.md's table to it.
+enum Exit : int { kOk, kUsage, kNotWpp, kUnreadable, kOutOfMemory, kCancelled, kCannotWrite };
+constexpr const char* kExitMeanings[] = {
+    "every input converted",
+    "bad command line, or the plug-in is missing or not an import filter",
+    "not a WPP image (or nothing whole at the offset)",
+    "the file cannot be opened or read",
+    "out of memory",
+    "cancelled",
+    "the BMP file cannot be written",
 };
 
 constexpr const char* kHelp =
     "usage: wpp2bmp [options] INPUT.wpp...\n"
     "Converts WPP images to BMP files through the WPP import-filter plug-in,\n"
-    "calling it the way an image viewer does.\n"
-    "\n"
+    "calling it the way an image viewer does.\n\n"
     "  -o PATH          output folder (for any number of inputs), or the BMP file\n"
     "                   for a single input when PATH ends in .bmp;\n"
     "                   default: INPUT with .bmp in place of its extension\n"
     "  --offset N       the image starts N bytes into each input file\n"
-    "  --memory         hand the plug-in the file's bytes in memory instead of\n"
-    "                   its path\n"
-    "  --info           print width, height, depth and the information text;\n"
-    "                   decode nothing and write nothing\n"
+    "  --memory         hand the plug-in the file's bytes in memory instead of its path\n"
+    "  --info           print width, height, depth and the information text only\n"
     "  --plugin PATH    the plug-in to load (default: " WPP_PLUGIN_FILE
     " next to this program)\n"
     "  --plugin-info    print the plug-in's information strings\n"
     "  --quiet          no progress display\n"
     "  --version        print this program's version and the plug-in's description\n"
-    "  --help           this text\n"
-    "\n"
-    "Ctrl-C cancels through the plug-in's progress callback; the picture is then\n"
-    "not written. A BMP file is written under a temporary name in its folder and\n"
-    "renamed into place, so a failed or cancelled run leaves no partial file.\n"
-    "\n"
-    "Exit status: 0 every input converted; 1 usage or plug-in problem;\n"
-    "2 not a WPP image; 3 unreadable file; 4 out of memory; 5 cancelled;\n"
-    "6 the BMP file cannot be written. With several inputs, the status of the\n"
-    "first that failed.\n";
+    "  --help           this text\n\n"
+    "Ctrl-C cancels through the plug-in's progress callback. A BMP file is written\n"
+    "under a temporary name in its folder and renamed into place, so a failed or\n"
+    "cancelled run leaves no partial file. With several inputs, the exit status\n"
+    "is the first failure's:\n";
 
-constexpr const char* kVersion = "1.0";
 constexpr uint32_t kHeadBytes = 2000;  // what a viewer hands IsSupported
+// Windows paths are UTF-16, and only the wide entry points take every one.
+constexpr bool kWidePaths = std::is_same_v<fs::path::value_type, wchar_t>;
 
 volatile sig_atomic_t cancelRequested = 0;
-
-#ifdef _WIN32
-BOOL WINAPI OnConsoleControl(DWORD event) {
-  if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-    cancelRequested = 1;
-    return TRUE;
-  }
-  return FALSE;
-}
-void WatchForCancel() { SetConsoleCtrlHandler(OnConsoleControl, TRUE); }
-#else
 extern "C" void OnInterrupt(int) { cancelRequested = 1; }
-void WatchForCancel() {
-  struct sigaction action = {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
-#endif
 
 struct Options {
-  std::string output;
-  std::string pluginPath;
-  std::vector<std::string> inputs;
-  int64_t offset = 0;
-  bool memory = false;
-  bool info = false;
-  bool quiet = false;
-  bool showVersion = false;
-  bool showPluginInfo = false;
-  bool showHelp = false;
-  // Hidden, for tests: act as if Ctrl-C came at progress call N (1 or 2).
-  int32_t cancelAtProgressCall = 0;
+  fs::path output, plugin;
+  std::vector<fs::path> inputs;
+  long long offset = 0;
+  bool memory = false, info = false, quiet = false, version = false, pluginInfo = false;
+  long long cancelAtCall = 0;  // for the tests, not in the help: Ctrl-C at progress call N
 };
 
-// Progress state; its address travels through the plug-in as userData.
-struct ProgressState {
-  const char* name;
-  bool show;
-  int32_t calls;
-  int32_t cancelAtCall;
-};
-
-int32_t WPP_CALL OnProgress(int32_t numerator, int32_t denominator, intptr_t userData) {
-  ProgressState* state = reinterpret_cast<ProgressState*>(userData);
-  ++state->calls;
-  if (state->show && denominator > 0) {
-    const int64_t percent = 100LL * numerator / denominator;
-    fprintf(stderr, "\r%s: %3lld%%%s", state->name, static_cast<long long>(percent),
-            numerator >= denominator ? "\n" : "");
-  }
-  if (state->cancelAtCall != 0 && state->calls >= state->cancelAtCall) cancelRequested = 1;
-  return cancelRequested ? 1 : 0;
+// Names as UTF-8 for messages; Windows consoles may show them as bytes.
+std::string Utf8(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
 }
 
-bool ParseCount(const char* text, int64_t* value) {
-  char* end = nullptr;
-  const long long parsed = strtoll(text, &end, 10);
-  if (end == text || *end != '\0' || parsed < 0 || parsed > INTPTR_MAX) return false;
-  *value = parsed;
-  return true;
-}
-
-bool ParseOptions(int argc, char** argv, Options* options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
+bool ParseOptions(const std::vector<fs::path>& args, Options* o, bool* help) {
+  const std::pair<const char*, bool*> flags[] = {
+      {"--memory", &o->memory},   {"--info", &o->info},
+      {"--quiet", &o->quiet},     {"-q", &o->quiet},
+      {"--version", &o->version}, {"--plugin-info", &o->pluginInfo},
+      {"--help", help},           {"-h", help}};
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string arg = Utf8(args[i]);
+    const bool hasValue = i + 1 < args.size();
     if (arg == "-o" && hasValue) {
-      options->output = argv[++i];
+      o->output = args[++i];
     } else if (arg == "--plugin" && hasValue) {
-      options->pluginPath = argv[++i];
-    } else if (arg == "--offset" && hasValue) {
-      if (!ParseCount(argv[++i], &options->offset)) {
-        fprintf(stderr, "wpp2bmp: --offset wants a byte count from 0 to %lld\n",
+      o->plugin = args[++i];
+    } else if ((arg == "--offset" || arg == "--cancel-at-progress-call") && hasValue) {
+      const std::string text = Utf8(args[++i]);
+      char* end = nullptr;
+      const long long value = strtoll(text.c_str(), &end, 10);
+      if (end == text.c_str() || *end != '\0' || value < 0 || value > INTPTR_MAX) {
+        fprintf(stderr, "wpp2bmp: %s wants a count from 0 to %lld\n", arg.c_str(),
                 static_cast<long long>(INTPTR_MAX));
         return false;
       }
-    } else if (arg == "--cancel-at-progress-call" && hasValue) {
-      int64_t call = 0;
-      if (!ParseCount(argv[++i], &call) || call < 1 || call > 2) return false;
-      options->cancelAtProgressCall = static_cast<int32_t>(call);
-    } else if (arg == "--memory") {
-      options->memory = true;
-    } else if (arg == "--info") {
-      options->info = true;
-    } else if (arg == "--quiet" || arg == "-q") {
-      options->quiet = true;
-    } else if (arg == "--version") {
-      options->showVersion = true;
-    } else if (arg == "--plugin-info") {
-      options->showPluginInfo = true;
-    } else if (arg == "--help" || arg == "-h") {
-      options->showHelp = true;
+      (arg == "--offset" ? o->offset : o->cancelAtCall) = value;
     } else if (arg == "--") {
-      for (++i; i < argc; ++i) options->inputs.push_back(argv[i]);
+      o->inputs.insert(o->inputs.end(), args.begin() + static_cast<ptrdiff_t>(i) + 1, args.end());
+      break;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      fprintf(stderr, "wpp2bmp: unknown option or missing value: %s\n", arg.c_str());
-      return false;
+      bool known = false;
+      for (const auto& [name, flag] : flags)
+        if (arg == name) known = *flag = true;
+      if (!known) {
+        fprintf(stderr, "wpp2bmp: unknown option or missing value: %s\n", arg.c_str());
+        return false;
+      }
     } else {
-      options->inputs.push_back(arg);
+      o->inputs.push_back(args[i]);
     }
   }
   return true;
@@ -187,271 +118,226 @@ bool ParseOptions(int argc, char** argv, Options* options) {
 
 std::string PluginString(const LoadedPlugin& plugin, int32_t index) {
   char buffer[256] = {};
-  const int32_t length = plugin.getPluginInfo(index, buffer, sizeof(buffer));
-  if (length <= 0 || length >= static_cast<int32_t>(sizeof(buffer))) return std::string();
-  return std::string(buffer, static_cast<size_t>(length));
+  const int32_t length = plugin.getPluginInfo(index, buffer, sizeof buffer);
+  return length > 0 && length < 256 ? std::string(buffer, static_cast<size_t>(length)) : "";
 }
 
-bool EndsWithBmp(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string tail = path.substr(path.size() - 4);
-  for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-  return tail == ".bmp";
+bool NamesABmp(const fs::path& path) {
+  std::string extension = Utf8(path.extension());
+  for (char& c : extension) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return extension == ".bmp";
 }
 
-size_t NameStart(const std::string& path) {
-  const size_t slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? 0 : slash + 1;
+fs::path OutputPath(const Options& o, const fs::path& input) {
+  fs::path name = input.filename().replace_extension(".bmp");
+  if (o.output.empty()) return input.parent_path() / name;
+  return o.inputs.size() == 1 && NamesABmp(o.output) ? o.output : o.output / name;
 }
 
-// Where the BMP of input goes.
-std::string OutputPath(const Options& options, const std::string& input) {
-  const size_t nameStart = NameStart(input);
-  std::string stem = input.substr(nameStart);
-  const size_t dot = stem.find_last_of('.');
-  if (dot != std::string::npos && dot > 0) stem.resize(dot);
-  if (options.output.empty()) return input.substr(0, nameStart) + stem + ".bmp";
-  if (options.inputs.size() == 1 && EndsWithBmp(options.output)) return options.output;
-  std::string folder = options.output;
-  if (folder.back() != '/' && folder.back() != '\\') folder += '/';
-  return folder + stem + ".bmp";
-}
-
-bool IsFolder(const std::string& path) {
-  struct stat status = {};
-  return stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-// Reads up to limit bytes from offset on; false when the file cannot be read.
-bool ReadFileBytes(const std::string& path, int64_t offset, uint64_t limit,
-                   std::vector<uint8_t>* bytes) {
+// Up to limit bytes from offset on; false when the file cannot be read.
+bool ReadInput(const fs::path& path, long long offset, size_t limit, std::vector<uint8_t>* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in || !in.seekg(offset)) return false;
   bytes->clear();
-  FILE* file = fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  bool ok = WPP_FSEEK(file, offset, SEEK_SET) == 0;
-  uint8_t chunk[65536];
-  while (ok && bytes->size() < limit) {
-    const uint64_t want =
-        limit - bytes->size() < sizeof(chunk) ? limit - bytes->size() : sizeof(chunk);
-    const size_t got = fread(chunk, 1, static_cast<size_t>(want), file);
-    bytes->insert(bytes->end(), chunk, chunk + got);
-    if (got < want) {
-      ok = ferror(file) == 0;
-      break;
-    }
-  }
-  fclose(file);
-  return ok;
+  char chunk[65536];
+  while (bytes->size() < limit && in.read(chunk, sizeof chunk).gcount() > 0)
+    bytes->insert(bytes->end(), chunk, chunk + in.gcount());
+  if (bytes->size() > limit) bytes->resize(limit);
+  return !in.bad();
 }
 
-bool RemoveFile(const std::string& path) { return remove(path.c_str()) == 0; }
-
-bool ReplaceFile(const std::string& from, const std::string& to) {
-#ifdef _WIN32
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-#else
-  return rename(from.c_str(), to.c_str()) == 0;
-#endif
+int Fail(const fs::path& input, int status, const std::string& why) {
+  fprintf(stderr, "wpp2bmp: %s: %s\n", Utf8(input).c_str(), why.c_str());
+  return status;
 }
 
-// Writes the BMP under a fresh temporary name beside target and renames it
-// into place. Nothing of it stays behind on failure or cancel.
-int WriteBmpFile(const std::string& target, const BmpParts& parts, const char* input) {
-  const std::string folder = target.substr(0, NameStart(target));
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = folder + ".wpp2bmp-" + std::to_string(WPP_GETPID()) + "-" +
-                std::to_string(attempt) + ".tmp";
-#ifdef _WIN32
-    fd = _open(temporary.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, 0644);
-#else
-    fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-#endif
-  }
-  if (fd < 0) {
-    fprintf(stderr, "wpp2bmp: %s: cannot create a file in %s: %s\n", input,
-            folder.empty() ? "." : folder.c_str(), strerror(errno));
-    return kExitCannotWrite;
-  }
-  FILE* file = fdopen(fd, "wb");
-  bool ok = file != nullptr;
-  const int savedErrno = errno;
-  if (!ok) close(fd);
-  uint8_t fileHeader[kBmpFileHeaderSize];
-  FillBmpFileHeader(parts, fileHeader);
-  ok = ok && fwrite(fileHeader, 1, sizeof(fileHeader), file) == sizeof(fileHeader);
-  ok = ok && fwrite(parts.info, 1, parts.infoSize, file) == parts.infoSize;
-  ok = ok && fwrite(parts.bits, 1, parts.bitsSize, file) == parts.bitsSize;
-  ok = ok && fflush(file) == 0;
-  const int writeErrno = ok ? 0 : (file != nullptr ? errno : savedErrno);
-  if (file != nullptr && fclose(file) != 0 && ok) ok = false;
-  if (ok && cancelRequested) {
-    RemoveFile(temporary);
-    fprintf(stderr, "wpp2bmp: %s: cancelled\n", input);
-    return kExitCancelled;
-  }
-  if (!ok || !ReplaceFile(temporary, target)) {
-    const int error = ok ? errno : writeErrno;
-    RemoveFile(temporary);
-    fprintf(stderr, "wpp2bmp: %s: cannot write %s: %s\n", input, target.c_str(), strerror(error));
-    return kExitCannotWrite;
-  }
-  return kExitOk;
-}
-
-// The status and one-line message for a result other than Ok.
-int ReportFailure(const char* input, int32_t result) {
+int ReportResult(const fs::path& input, int32_t result) {
   switch (result) {
     case UnsupportedFormat:
-      fprintf(stderr, "wpp2bmp: %s: not a WPP image\n", input);
-      return kExitNotWpp;
+      return Fail(input, kNotWpp, "not a WPP image");
     case ReadError:
-      fprintf(stderr, "wpp2bmp: %s: cannot be read\n", input);
-      return kExitUnreadable;
+      return Fail(input, kUnreadable, "cannot be read");
     case OutOfMemory:
-      fprintf(stderr, "wpp2bmp: %s: out of memory\n", input);
-      return kExitOutOfMemory;
+      return Fail(input, kOutOfMemory, "out of memory");
     case Aborted:
-      fprintf(stderr, "wpp2bmp: %s: cancelled\n", input);
-      return kExitCancelled;
+      return Fail(input, kCancelled, "cancelled");
     default:
-      fprintf(stderr, "wpp2bmp: %s: the plug-in gave an unexpected result %d\n", input,
-              static_cast<int>(result));
-      return kExitUsage;
+      return Fail(input, kUsage, "the plug-in gave an unexpected result " + std::to_string(result));
   }
 }
 
-// The source arguments for this input, in file or memory mode.
-struct Source {
-  const char* address;
-  intptr_t offsetOrLength;
-  uint32_t mode;
+// Writes the BMP under a temporary name beside target and renames it into
+// place; nothing of it stays behind on failure or cancel.
+int WriteBmp(const fs::path& input, const fs::path& target, const BmpParts& parts) {
+  fs::path temporary = target;
+  temporary.replace_filename(".wpp2bmp-" + std::to_string(std::random_device()()) + ".tmp");
+  uint8_t fileHeader[kBmpFileHeaderSize];
+  FillBmpFileHeader(parts, fileHeader);
+  std::ofstream out(temporary, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(fileHeader), sizeof fileHeader);
+  out.write(reinterpret_cast<const char*>(parts.info), parts.infoSize);
+  out.write(reinterpret_cast<const char*>(parts.bits), parts.bitsSize);
+  out.close();
+  std::error_code error;
+  if (out && !cancelRequested) fs::rename(temporary, target, error);
+  if (!out || cancelRequested || error) fs::remove(temporary);
+  if (cancelRequested) return Fail(input, kCancelled, "cancelled");
+  if (!out || error)
+    return Fail(input, kCannotWrite,
+                "cannot write " + Utf8(target) + (error ? ": " + error.message() : ""));
+  return kOk;
+}
+
+struct Progress {
+  std::string name;
+  bool show;
+  int calls, cancelAtCall;
 };
 
-int ConvertOne(const LoadedPlugin& plugin, const Options& options, const std::string& input) {
-  const char* name = input.c_str();
-  // The support test, as a viewer runs it: the file's first bytes in a buffer.
-  std::vector<uint8_t> head;
-  if (!ReadFileBytes(input, options.offset, kHeadBytes, &head))
-    return ReportFailure(name, ReadError);
-  head.resize(kHeadBytes, 0);
-  if (plugin.isSupported(name, head.data()) != 1) return ReportFailure(name, UnsupportedFormat);
+int32_t WPP_CALL OnProgress(int32_t numerator, int32_t denominator, intptr_t userData) {
+  auto* p = reinterpret_cast<Progress*>(userData);
+  if (p->show && denominator > 0)
+    fprintf(stderr, "\r%s: %3d%%%s", p->name.c_str(), 100 * numerator / denominator,
+            numerator >= denominator ? "\n" : "");
+  if (p->cancelAtCall != 0 && ++p->calls >= p->cancelAtCall) cancelRequested = 1;
+  return cancelRequested ? 1 : 0;
+}
 
-  std::vector<uint8_t> whole;
-  Source source = {name, static_cast<intptr_t>(options.offset), 0};
-  if (options.memory) {
-    if (!ReadFileBytes(input, options.offset, INT32_MAX, &whole))
-      return ReportFailure(name, ReadError);
-    source = {reinterpret_cast<const char*>(whole.data()), static_cast<intptr_t>(whole.size()), 1};
+// The path in the system's 8-bit code page, or nothing when it cannot spell it.
+std::string NarrowPath(const fs::path& path) {
+  try {
+    return path.string();
+  } catch (...) {
+    return std::string();
   }
+}
+
+int ConvertOne(const LoadedPlugin& plugin, const Options& o, const fs::path& input) {
+  // The file is read once: its head for the support test, or all of it for memory mode.
+  std::vector<uint8_t> bytes;
+  try {
+    if (!ReadInput(input, o.offset, o.memory ? SIZE_MAX : kHeadBytes, &bytes))
+      return ReportResult(input, ReadError);
+  } catch (const std::bad_alloc&) {
+    return ReportResult(input, OutOfMemory);
+  }
+  std::vector<uint8_t> head(bytes.begin(),
+                            bytes.begin() + std::min<size_t>(bytes.size(), kHeadBytes));
+  head.resize(kHeadBytes, 0);
+  if (plugin.isSupported(nullptr, head.data()) != 1) return ReportResult(input, UnsupportedFormat);
+
+  // The plug-in's source: the file by its path (wide where paths are), or the bytes.
+  const bool wide = kWidePaths && plugin.hasWide() && !o.memory;
+  const std::u16string widePath = wide ? input.u16string() : u"";
+  const std::string narrowPath = wide || o.memory ? "" : NarrowPath(input);
+  const char* source = o.memory ? reinterpret_cast<const char*>(bytes.data()) : narrowPath.c_str();
+  const intptr_t offsetOrLength = o.memory ? static_cast<intptr_t>(bytes.size()) : o.offset;
+  const uint32_t mode = o.memory ? 1 : 0;
 
   PictureInfoRecord record = {};
   const PluginResult infoResult =
-      plugin.getPictureInfo(source.address, source.offsetOrLength, source.mode, &record);
-  if (infoResult != Ok) return ReportFailure(name, infoResult);
+      wide ? plugin.getPictureInfoW(widePath.c_str(), offsetOrLength, mode, &record)
+           : plugin.getPictureInfo(source, offsetOrLength, mode, &record);
+  if (infoResult != Ok) return ReportResult(input, infoResult);
   const char* text = static_cast<const char*>(record.textHandle);
-  if (options.info) {
-    printf("%s: %u x %u, %d bits per pixel\n", name, static_cast<unsigned>(record.width),
-           static_cast<unsigned>(record.height), static_cast<int>(record.bitsPerPixel));
-    if (text != nullptr) printf("%s", text);
-    if (text != nullptr && text[0] != '\0' && text[strlen(text) - 1] != '\n') printf("\n");
+  if (o.info) {
+    printf("%s: %u x %u, %d bits per pixel\n", Utf8(input).c_str(), record.width, record.height,
+           record.bitsPerPixel);
+    if (text != nullptr) printf("%s\n", text);
   }
-  if (record.textHandle != nullptr) GlobalFree(record.textHandle);
-  if (options.info) return kExitOk;
+  if (text != nullptr) GlobalFree(record.textHandle);
+  if (o.info) return kOk;
 
-  ProgressState progress = {name, !options.quiet && WPP_ISATTY(WPP_FILENO(stderr)) != 0, 0,
-                            options.cancelAtProgressCall};
-  BlockHandle info = nullptr;
-  BlockHandle bits = nullptr;
+  Progress progress = {Utf8(input), !o.quiet && isatty(fileno(stderr)), 0,
+                       static_cast<int>(o.cancelAtCall)};
+  BlockHandle info = nullptr, bits = nullptr;
+  const intptr_t userData = reinterpret_cast<intptr_t>(&progress);
   const PluginResult result =
-      plugin.getPicture(source.address, source.offsetOrLength, source.mode, &info, &bits,
-                        OnProgress, reinterpret_cast<intptr_t>(&progress));
-  // On Ok, and on Aborted after the conversion, the blocks are ours. On any
-  // other result nothing is, whatever the slots hold.
-  const bool ownBlocks = result == Ok || result == Aborted;
-  int status = kExitOk;
-  if (result != Ok) {
-    status = ReportFailure(name, result);
-  } else {
-    BmpParts parts = {};
-    std::string problem;
-    if (!DescribeBmp(static_cast<const uint8_t*>(info), LocalSize(info),
-                     static_cast<const uint8_t*>(bits), LocalSize(bits), &parts, &problem)) {
-      fprintf(stderr, "wpp2bmp: %s: the plug-in gave a malformed picture: %s\n", name,
-              problem.c_str());
-      status = kExitUsage;
-    } else {
-      status = WriteBmpFile(OutputPath(options, input), parts, name);
-    }
-  }
-  if (ownBlocks) {
+      wide ? plugin.getPictureW(widePath.c_str(), offsetOrLength, mode, &info, &bits, OnProgress,
+                                userData)
+           : plugin.getPicture(source, offsetOrLength, mode, &info, &bits, OnProgress, userData);
+  int status = kOk;
+  BmpParts parts = {};
+  std::string problem;
+  if (result != Ok)
+    status = ReportResult(input, result);
+  else if (!DescribeBmp(static_cast<const uint8_t*>(info), LocalSize(info),
+                        static_cast<const uint8_t*>(bits), LocalSize(bits), &parts, &problem))
+    status = Fail(input, kUsage, "the plug-in gave a malformed picture: " + problem);
+  else
+    status = WriteBmp(input, OutputPath(o, input), parts);
+  // On Ok, and on Aborted after the conversion, the blocks are ours to free.
+  if (result == Ok || result == Aborted) {
     if (info != nullptr) LocalFree(info);
     if (bits != nullptr) LocalFree(bits);
   }
   return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options options;
-  if (!ParseOptions(argc, argv, &options)) {
+int Run(const std::vector<fs::path>& args) {
+  Options o;
+  bool help = false;
+  if (!ParseOptions(args, &o, &help)) {
     fprintf(stderr, "wpp2bmp: see wpp2bmp --help\n");
-    return kExitUsage;
+    return kUsage;
   }
-  if (options.showHelp) {
-    printf("%s", kHelp);
-    return kExitOk;
+  if (help || (o.inputs.empty() && !o.version && !o.pluginInfo)) {
+    FILE* to = help ? stdout : stderr;
+    fputs(kHelp, to);
+    for (int status = 0; status < 7; ++status)
+      fprintf(to, "  %d  %s\n", status, kExitMeanings[status]);
+    return help ? kOk : kUsage;
   }
-  const bool wantsPlugin = options.showVersion || options.showPluginInfo || !options.inputs.empty();
-  if (!wantsPlugin) {
-    fprintf(stderr, "%s", kHelp);
-    return kExitUsage;
-  }
-  if (options.inputs.size() > 1 && EndsWithBmp(options.output)) {
+  if (o.inputs.size() > 1 && NamesABmp(o.output)) {
     fprintf(stderr, "wpp2bmp: -o names a folder when there are several inputs\n");
-    return kExitUsage;
+    return kUsage;
   }
-  if (!options.output.empty() && !EndsWithBmp(options.output) && !IsFolder(options.output)) {
-    fprintf(stderr, "wpp2bmp: %s: no such folder\n", options.output.c_str());
-    return kExitUsage;
+  if (!o.output.empty() && !NamesABmp(o.output) && !fs::is_directory(o.output)) {
+    fprintf(stderr, "wpp2bmp: %s: no such folder\n", Utf8(o.output).c_str());
+    return kUsage;
   }
-
-  const std::string pluginPath =
-      options.pluginPath.empty() ? DefaultPluginPath() : options.pluginPath;
+  const std::string pluginPath = o.plugin.empty() ? DefaultPluginPath() : o.plugin.string();
   LoadedPlugin plugin;
   std::string error;
   if (!LoadPlugin(pluginPath, &plugin, &error)) {
     fprintf(stderr, "wpp2bmp: %s\n", error.c_str());
-    return kExitUsage;
+    return kUsage;
   }
   if (PluginString(plugin, 0) != "00IN") {
     fprintf(stderr, "wpp2bmp: %s is not an import-filter plug-in (string 0 is not 00IN)\n",
             pluginPath.c_str());
     UnloadPlugin(&plugin);
-    return kExitUsage;
+    return kUsage;
   }
-  if (options.showVersion)
-    printf("wpp2bmp %s; plug-in: %s\n", kVersion, PluginString(plugin, 1).c_str());
-  if (options.showPluginInfo) {
+  if (o.version) printf("wpp2bmp 1.1; plug-in: %s\n", PluginString(plugin, 1).c_str());
+  if (o.pluginInfo) {
     printf("plug-in:     %s\n", pluginPath.c_str());
-    printf("interface:   %s\n", PluginString(plugin, 0).c_str());
-    printf("description: %s\n", PluginString(plugin, 1).c_str());
-    printf("pattern:     %s\n", PluginString(plugin, 2).c_str());
-    printf("format:      %s\n", PluginString(plugin, 3).c_str());
+    const char* labels[] = {"interface:  ", "description:", "pattern:    ", "format:     "};
+    for (int32_t i = 0; i < 4; ++i) printf("%s %s\n", labels[i], PluginString(plugin, i).c_str());
+    printf("paths:       %s\n", kWidePaths && plugin.hasWide()
+                                    ? "UTF-16, through the wide entry points"
+                                    : "8-bit, through the 8-bit entry points");
   }
-
-  WatchForCancel();
-  int status = kExitOk;
-  for (const std::string& input : options.inputs) {
-    const int one = ConvertOne(plugin, options, input);
-    if (status == kExitOk) status = one;
-    if (one == kExitOk && !options.info)
-      printf("%s -> %s\n", input.c_str(), OutputPath(options, input).c_str());
+  signal(SIGINT, OnInterrupt);
+  signal(SIGTERM, OnInterrupt);
+  int status = kOk;
+  for (const fs::path& input : o.inputs) {
+    const int one = ConvertOne(plugin, o, input);
+    if (status == kOk) status = one;
+    if (one == kOk && !o.info)
+      printf("%s -> %s\n", Utf8(input).c_str(), Utf8(OutputPath(o, input)).c_str());
     if (cancelRequested) break;  // Ctrl-C stops the whole run
   }
   fflush(stdout);
   UnloadPlugin(&plugin);
   return status;
 }
+
+}  // namespace
+
+// Windows hands its arguments over as UTF-16 here, so every name survives.
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv) { return Run({argv + 1, argv + argc}); }
+#else
+int main(int argc, char** argv) { return Run({argv + 1, argv + argc}); }
+#endif

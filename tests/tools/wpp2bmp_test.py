@@ -10,6 +10,7 @@ both builds of the tool must produce the very same files.
 import argparse
 import os
 import random
+import re
 import shutil
 import struct
 import subprocess
@@ -194,6 +195,26 @@ class Wpp2Bmp(unittest.TestCase):
         self.assertEqual(status, 0)
         self.assertIn("interface:   00IN\n", out)
         self.assertIn("pattern:     *.wpp\n", out)
+        # Windows paths are UTF-16: the tool takes the wide entry points there.
+        wide = "UTF-16, through the wide entry points" if ARGS.emulator else "8-bit"
+        self.assertRegex(out, "paths: +" + wide)
+
+    def test_a_name_no_code_page_spells_converts(self):
+        pixels = random_pixels(5, 2, 11)
+        name = "\u56fe\u50cf \u0141\u00f3d\u017a \U0001F5BC"
+        self.write(name + ".wpp", wpp_image(5, 2, pixels))
+        status, _, err = self.run_tool(name + ".wpp")
+        self.assertEqual((status, err), (0, ""))
+        self.assertBytesEqual(self.read(name + ".bmp"), reference_bmp(5, 2, pixels))
+
+    def test_help_lists_the_exit_statuses_of_the_readme(self):
+        status, out, _ = self.run_tool("--help")
+        self.assertEqual(status, 0)
+        self.assertNotIn("cancel-at", out)
+        have = re.findall(r"^  (\d)  (.+)$", out, re.M)
+        with open(os.path.join(ARGS.samples, "..", "README.md"), encoding="utf-8") as f:
+            want = re.findall(r"^\| (\d) \| (.+) \|$", f.read(), re.M)
+        self.assertEqual(have, want)
 
     @unittest.skipUnless(os.environ.get("WPP_MAKE_WPP"), "needs the image maker")
     def test_committed_samples_are_what_the_maker_makes(self):
