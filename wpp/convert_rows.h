@@ -11,7 +11,7 @@
 namespace wpp {
 
 enum class ConvertPath : uint8_t {
-  Scalar,
+  Scalar,  // the reference
   Sse2,
   Avx2,
   Avx512,  // AVX-512BW
@@ -22,20 +22,10 @@ void ConvertRowScalar(const uint8_t* source, uint8_t* destination, uint32_t widt
 void ConvertRowSse2(const uint8_t* source, uint8_t* destination, uint32_t width);
 void ConvertRowAvx2(const uint8_t* source, uint8_t* destination, uint32_t width);
 void ConvertRowAvx512(const uint8_t* source, uint8_t* destination, uint32_t width);
-// The same with stores that bypass the cache, for pictures larger than it.
-void ConvertRowSse2Streaming(const uint8_t* source, uint8_t* destination, uint32_t width);
-void ConvertRowAvx2Streaming(const uint8_t* source, uint8_t* destination, uint32_t width);
-void ConvertRowAvx512Streaming(const uint8_t* source, uint8_t* destination, uint32_t width);
-
-// What this CPU and operating system can run, asked of CPUID on every call:
-// the plug-in keeps no state between calls.
-bool CpuCanRunAvx2();
-bool CpuCanRunAvx512();
+// The best path this CPU and operating system can run, asked of CPUID once
+// per call: the plug-in keeps no state between calls. Paths are ordered, so
+// any path up to this one runs here too.
 ConvertPath PickConvertPath();
-// The size of the last-level cache in bytes, or 0 when CPUID does not say.
-uint32_t LastLevelCacheBytes();
-// Whether a picture of that many output bytes is better written past the cache.
-bool ShouldStreamStores(uint64_t outputBytes);
 
 struct PictureLayout {
   const uint8_t* pixels;  // the source's top row
@@ -47,6 +37,6 @@ struct PictureLayout {
 
 // Converts the whole picture bottom-up through the given path, writing zero
 // into the padding bytes that follow each row of an odd width.
-void ConvertPicture(ConvertPath path, bool streamStores, const PictureLayout& layout);
+void ConvertPicture(ConvertPath path, const PictureLayout& layout);
 
 }  // namespace wpp

@@ -72,7 +72,7 @@ PluginResult DecodeToDib(size_t available, BlockHandle* infoSlot, BlockHandle* b
   FillInfoHeader(info, header, static_cast<uint32_t>(rowsSize));
   const wpp::PictureLayout layout = {image + wpp::kPixelsOffset, header.width, header.height, bits,
                                      static_cast<uint32_t>(stride)};
-  wpp::ConvertPicture(wpp::PickConvertPath(), wpp::ShouldStreamStores(bitsSize), layout);
+  wpp::ConvertPicture(wpp::PickConvertPath(), layout);
   // The trailer is zeroed too, so no stale heap bytes reach the host.
   wpp::StoreLe32(bits + bitsSize - kTrailerBytes, 0);
 

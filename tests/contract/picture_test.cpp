@@ -222,7 +222,9 @@ TEST(Picture, WideEntryPointsOpenEveryName) {
       ExpectDibOf(wppImage, dib);
     else
       EXPECT_TRUE(log.calls.empty());
-    if (file) EXPECT_TRUE(file->Remove()) << "the file was left open";
+    if (file) {
+      EXPECT_TRUE(file->Remove()) << "the file was left open";
+    }
   }
   // In memory mode the wide entry points take the address as it is.
   Dib dib;
