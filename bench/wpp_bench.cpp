@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "host/plugin_loader.h"
+#include "host/wpp_writer.h"
 #include "platform/platform.h"
 #include "wpp/bytes.h"
 #include "wpp/convert_rows.h"
@@ -58,15 +59,7 @@ Picture& PictureOf(Size size) {
   p.stride = (2 * size.width + 3) & ~3u;
   p.pixelBytes = 2ull * size.width * size.height;
   p.bitsSize = uint64_t{p.stride} * size.height + 4;
-  p.image.assign(wpp::kPixelsOffset + p.pixelBytes, 0x5A);
-  wpp::StoreLe32(p.image.data() + 16, static_cast<uint32_t>(p.pixelBytes + 4));
-  wpp::StoreLe16(p.image.data() + 20, static_cast<uint16_t>(size.width));
-  wpp::StoreLe16(p.image.data() + 22, static_cast<uint16_t>(size.height));
-  uint32_t seed = 0x9E3779B9u ^ size.width;
-  for (uint64_t i = 0; i < p.pixelBytes; i += 2) {
-    seed = seed * 1664525u + 1013904223u;
-    wpp::StoreLe16(p.image.data() + wpp::kPixelsOffset + i, static_cast<uint16_t>(seed >> 16));
-  }
+  p.image = wppfile::EncodeWpp(wppfile::RandomImage(size.width, size.height, size.width));
   p.reference.assign(p.bitsSize, 0);
   wpp::ConvertPicture(wpp::ConvertPath::Scalar, {p.image.data() + wpp::kPixelsOffset, p.width,
                                                  p.height, p.reference.data(), p.stride});

@@ -31,8 +31,7 @@ inline bool ReadEnvelope(const uint8_t* data, size_t size, Envelope* e) {
   if (size < kEnvelopeSize) return false;
   e->control = data[0];
   e->stopAtCall = data[0] % 3;
-  e->number = static_cast<uint32_t>(data[1]) | (static_cast<uint32_t>(data[2]) << 8) |
-              (static_cast<uint32_t>(data[3]) << 16) | (static_cast<uint32_t>(data[4]) << 24);
+  e->number = wpp::LoadLe32(data + 1);
   e->body = data + kEnvelopeSize;
   e->bodySize = size - kEnvelopeSize;
   return true;

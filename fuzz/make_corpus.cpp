@@ -1,17 +1,19 @@
-// Writes the seed corpus for both fuzz targets from our own image maker:
+// Writes the seed corpus for both fuzz targets with the format's writer:
 // valid images of many sizes, odd and even widths, and near-misses (a wrong
 // length field, a zero side, a byte short, trailing bytes), each wrapped in
 // the targets' envelope. Usage: make_corpus OUTPUT_FOLDER
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
-#include "tests/support/image_builder.h"
+#include "host/wpp_writer.h"
+#include "wpp/bytes.h"
 
-using testwpp::Bytes;
+using wppfile::Bytes;
 
 namespace {
 
@@ -26,8 +28,9 @@ void Write(const std::filesystem::path& folder, const Bytes& envelope, const Byt
 }
 
 Bytes Envelope(uint8_t control, uint32_t number) {
-  return {control, static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
-          static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)};
+  Bytes envelope(5, control);
+  wpp::StoreLe32(envelope.data() + 1, number);
+  return envelope;
 }
 
 // One image for both targets: in memory with its whole length claimed, and in
@@ -35,8 +38,8 @@ Bytes Envelope(uint8_t control, uint32_t number) {
 void Seed(const std::filesystem::path& out, const Bytes& image, uint8_t control) {
   Write(out / "memory", Envelope(control, static_cast<uint32_t>(image.size())), image);
   Write(out / "file", Envelope(control, 0), image);
-  Bytes shifted(7, 0xC3);
-  shifted.insert(shifted.end(), image.begin(), image.end());
+  Bytes shifted(7 + image.size(), 0xC3);
+  std::copy(image.begin(), image.end(), shifted.begin() + 7);
   Write(out / "file", Envelope(control, 7), shifted);
 }
 
@@ -57,27 +60,27 @@ int main(int argc, char** argv) {
                {17, 3}, {33, 9}, {64, 64}, {127, 5}, {1, 300}, {300, 1}, {31, 31}, {2, 128}};
   uint8_t control = 0;
   for (const auto& s : sizes) {
-    const testwpp::ImageSpec image =
-        testwpp::RandomImage(s.width, s.height, s.width * 131 + s.height);
-    const Bytes bytes = testwpp::EncodeWpp(image);
+    const wppfile::ImageSpec image =
+        wppfile::RandomImage(s.width, s.height, s.width * 131 + s.height);
+    const Bytes bytes = wppfile::EncodeWpp(image);
     Seed(out, bytes, control++ % 3);
 
     // Near-misses around the same image.
-    testwpp::ImageSpec wrongLength = image;
+    wppfile::ImageSpec wrongLength = image;
     wrongLength.dataLength = 2 * s.width * s.height + 5;
-    Seed(out, testwpp::EncodeWpp(wrongLength), 0);
+    Seed(out, wppfile::EncodeWpp(wrongLength), 0);
     wrongLength.dataLength = 2 * s.width * s.height + 3;
-    Seed(out, testwpp::EncodeWpp(wrongLength), 0);
+    Seed(out, wppfile::EncodeWpp(wrongLength), 0);
     Seed(out, Bytes(bytes.begin(), bytes.end() - 1), 0);
     Bytes longer = bytes;
     longer.insert(longer.end(), {0xEE, 0xEE, 0xEE});
     Seed(out, longer, 2);
   }
-  Seed(out, testwpp::HeaderOnly(4, 0, 1), 0);
-  Seed(out, testwpp::HeaderOnly(4, 1, 0), 0);
-  Seed(out, testwpp::HeaderOnly(0, 0, 0), 0);
-  Seed(out, testwpp::HeaderOnly(0xFFFFFFFFu, 0xFFFF, 0xFFFF), 0);
-  Seed(out, testwpp::HeaderOnly(2u * 65535 * 16383 + 4, 65535, 16383), 0);  // wants ~2 GiB
+  Seed(out, wppfile::HeaderOnly(4, 0, 1), 0);
+  Seed(out, wppfile::HeaderOnly(4, 1, 0), 0);
+  Seed(out, wppfile::HeaderOnly(0, 0, 0), 0);
+  Seed(out, wppfile::HeaderOnly(0xFFFFFFFFu, 0xFFFF, 0xFFFF), 0);
+  Seed(out, wppfile::HeaderOnly(2u * 65535 * 16383 + 4, 65535, 16383), 0);  // wants ~2 GiB
   Seed(out, Bytes(23, 0), 0);
   printf("make_corpus: %d seeds in %s\n", written, argv[1]);
   return 0;

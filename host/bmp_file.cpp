@@ -2,6 +2,9 @@
 
 #include "host/bmp_file.h"
 
+#include <fstream>
+#include <random>
+
 #include "wpp/bytes.h"
 
 bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bits,
@@ -46,4 +49,28 @@ void FillBmpFileHeader(const BmpParts& parts, uint8_t* header) {
   wpp::StoreLe16(header + 6, 0);
   wpp::StoreLe16(header + 8, 0);
   wpp::StoreLe32(header + 10, pixelOffset);
+}
+
+BmpWrite WriteBmpFile(const std::filesystem::path& target, const BmpParts& parts,
+                      bool (*cancelled)(), std::string* problem) {
+  std::filesystem::path temporary = target;
+  temporary.replace_filename(".wpp2bmp-" + std::to_string(std::random_device()()) + ".tmp");
+  uint8_t fileHeader[kBmpFileHeaderSize];
+  FillBmpFileHeader(parts, fileHeader);
+  std::ofstream out(temporary, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(fileHeader), sizeof fileHeader);
+  out.write(reinterpret_cast<const char*>(parts.info), parts.infoSize);
+  out.write(reinterpret_cast<const char*>(parts.bits), parts.bitsSize);
+  out.close();
+  std::error_code error;
+  const bool stop = cancelled();
+  if (out && !stop) std::filesystem::rename(temporary, target, error);
+  std::error_code ignored;
+  if (!out || stop || error) std::filesystem::remove(temporary, ignored);
+  if (stop) return BmpWrite::Cancelled;
+  if (out && !error) return BmpWrite::Written;
+  const std::u8string name = target.u8string();
+  *problem = "cannot write " + std::string(name.begin(), name.end()) +
+             (error ? ": " + error.message() : "");
+  return BmpWrite::Failed;
 }

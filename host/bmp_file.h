@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <filesystem>
 #include <string>
 
 constexpr uint32_t kBmpFileHeaderSize = 14;
@@ -28,3 +29,10 @@ bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bit
 // The 14-byte BITMAPFILEHEADER for those parts: "BM", the file size, two
 // reserved zeros and the pixel offset 54.
 void FillBmpFileHeader(const BmpParts& parts, uint8_t* header);
+
+// Writes the BMP file under a temporary name in target's folder and renames
+// it into place, unless cancelled() says so by then. Nothing of it stays
+// behind on failure or cancel; on failure *problem says why.
+enum class BmpWrite { Written, Cancelled, Failed };
+BmpWrite WriteBmpFile(const std::filesystem::path& target, const BmpParts& parts,
+                      bool (*cancelled)(), std::string* problem);

@@ -10,7 +10,10 @@
 #include <string.h>
 
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "host/wpp_writer.h"
 
 namespace {
 
@@ -90,18 +93,13 @@ bool ReadPpm(const char* path, uint32_t* width, uint32_t* height, std::vector<ui
   return ok;
 }
 
-bool WriteWpp(const char* path, uint32_t width, uint32_t height,
-              const std::vector<uint16_t>& pixels) {
-  std::vector<uint8_t> out(24 + 2 * pixels.size(), 0);
-  memcpy(out.data(), "WPP sample image", 16);  // the prefix is free-form
-  const uint32_t dataLength = static_cast<uint32_t>(2 * pixels.size() + 4);
-  for (int i = 0; i < 4; ++i) out[16 + i] = static_cast<uint8_t>(dataLength >> (8 * i));
-  out[20] = static_cast<uint8_t>(width), out[21] = static_cast<uint8_t>(width >> 8);
-  out[22] = static_cast<uint8_t>(height), out[23] = static_cast<uint8_t>(height >> 8);
-  for (size_t i = 0; i < pixels.size(); ++i) {
-    out[24 + 2 * i] = static_cast<uint8_t>(pixels[i]);
-    out[25 + 2 * i] = static_cast<uint8_t>(pixels[i] >> 8);
-  }
+bool WriteWpp(const char* path, uint32_t width, uint32_t height, std::vector<uint16_t> pixels) {
+  wppfile::ImageSpec image;
+  image.width = width;
+  image.height = height;
+  image.pixels = std::move(pixels);
+  image.prefix = "WPP sample image";  // the 16 free bytes
+  const wppfile::Bytes out = wppfile::EncodeWpp(image);
   FILE* file = fopen(path, "wb");
   if (file == nullptr) return false;
   const bool ok = fwrite(out.data(), 1, out.size(), file) == out.size();
@@ -137,7 +135,7 @@ int main(int argc, char** argv) {
   } else {
     return Usage();
   }
-  if (!WriteWpp(out, width, height, pixels)) {
+  if (!WriteWpp(out, width, height, std::move(pixels))) {
     fprintf(stderr, "make_wpp: cannot write %s\n", out);
     return 3;
   }

@@ -7,7 +7,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -166,27 +165,7 @@ int ReportResult(const fs::path& input, int32_t result) {
   }
 }
 
-// Writes the BMP under a temporary name beside target and renames it into
-// place; nothing of it stays behind on failure or cancel.
-int WriteBmp(const fs::path& input, const fs::path& target, const BmpParts& parts) {
-  fs::path temporary = target;
-  temporary.replace_filename(".wpp2bmp-" + std::to_string(std::random_device()()) + ".tmp");
-  uint8_t fileHeader[kBmpFileHeaderSize];
-  FillBmpFileHeader(parts, fileHeader);
-  std::ofstream out(temporary, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(fileHeader), sizeof fileHeader);
-  out.write(reinterpret_cast<const char*>(parts.info), parts.infoSize);
-  out.write(reinterpret_cast<const char*>(parts.bits), parts.bitsSize);
-  out.close();
-  std::error_code error;
-  if (out && !cancelRequested) fs::rename(temporary, target, error);
-  if (!out || cancelRequested || error) fs::remove(temporary);
-  if (cancelRequested) return Fail(input, kCancelled, "cancelled");
-  if (!out || error)
-    return Fail(input, kCannotWrite,
-                "cannot write " + Utf8(target) + (error ? ": " + error.message() : ""));
-  return kOk;
-}
+bool Cancelled() { return cancelRequested != 0; }
 
 struct Progress {
   std::string name;
@@ -265,7 +244,16 @@ int ConvertOne(const LoadedPlugin& plugin, const Options& o, const fs::path& inp
                         static_cast<const uint8_t*>(bits), LocalSize(bits), &parts, &problem))
     status = Fail(input, kUsage, "the plug-in gave a malformed picture: " + problem);
   else
-    status = WriteBmp(input, OutputPath(o, input), parts);
+    switch (WriteBmpFile(OutputPath(o, input), parts, Cancelled, &problem)) {
+      case BmpWrite::Written:
+        break;
+      case BmpWrite::Cancelled:
+        status = Fail(input, kCancelled, "cancelled");
+        break;
+      case BmpWrite::Failed:
+        status = Fail(input, kCannotWrite, problem);
+        break;
+    }
   // On Ok, and on Aborted after the conversion, the blocks are ours to free.
   if (result == Ok || result == Aborted) {
     if (info != nullptr) LocalFree(info);

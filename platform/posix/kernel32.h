@@ -15,8 +15,6 @@
 #define KERNEL32_API extern "C" __attribute__((visibility("default")))
 
 typedef int BOOL;
-typedef unsigned char BYTE;
-typedef unsigned short WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
 typedef unsigned int UINT;
@@ -25,7 +23,6 @@ typedef void* HANDLE;
 typedef void* HLOCAL;
 typedef void* HGLOBAL;
 typedef void* LPVOID;
-typedef const void* LPCVOID;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
 typedef char16_t WCHAR;  // UTF-16, as Windows' wide characters
@@ -43,27 +40,23 @@ static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(SIZE_T) == sizeo
 #define FALSE 0
 
 #define GENERIC_READ 0x80000000UL
-#define GENERIC_WRITE 0x40000000UL
 #define FILE_SHARE_READ 0x00000001UL
-#define CREATE_ALWAYS 2UL
 #define OPEN_EXISTING 3UL
-#define FILE_ATTRIBUTE_NORMAL 0x80UL
 #define FILE_BEGIN 0UL
 #define FILE_CURRENT 1UL
-#define FILE_END 2UL
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFFUL)
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
 
 #define LMEM_FIXED 0x0000U
 #define LMEM_ZEROINIT 0x0040U
-#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
 #define GMEM_FIXED 0x0000U
 #define GMEM_ZEROINIT 0x0040U
 
 #define NO_ERROR 0UL
 #define ERROR_FILE_NOT_FOUND 2UL
 #define ERROR_INVALID_HANDLE 6UL
+#define ERROR_ACCESS_DENIED 5UL
 #define ERROR_NOT_ENOUGH_MEMORY 8UL
 #define ERROR_READ_FAULT 30UL
 #define ERROR_NEGATIVE_SEEK 131UL
@@ -83,8 +76,6 @@ KERNEL32_API DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG dista
                                          DWORD method);
 KERNEL32_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD delivered,
                                   LPOVERLAPPED overlapped);
-KERNEL32_API BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD count, LPDWORD written,
-                                   LPOVERLAPPED overlapped);
 KERNEL32_API BOOL WINAPI CloseHandle(HANDLE object);
 KERNEL32_API DWORD WINAPI GetLastError(void);
 KERNEL32_API void WINAPI SetLastError(DWORD error);

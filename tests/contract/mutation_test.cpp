@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "tests/contract/contract.h"
+#include "wpp/bytes.h"
 
 using testwpp::Bytes;
 
@@ -20,16 +21,16 @@ struct Expected {
 Expected Predict(const Bytes& bytes) {
   Expected e;
   if (bytes.size() < 24) return e;
-  const uint64_t dataLength = testwpp::ReadLe32(&bytes[16]);
-  const uint32_t width = testwpp::ReadLe16(&bytes[20]);
-  const uint32_t height = testwpp::ReadLe16(&bytes[22]);
+  const uint64_t dataLength = wpp::LoadLe32(&bytes[16]);
+  const uint32_t width = wpp::LoadLe16(&bytes[20]);
+  const uint32_t height = wpp::LoadLe16(&bytes[22]);
   e.headerValid = width != 0 && height != 0 && dataLength == 2ull * width * height + 4;
   e.pictureOk = e.headerValid && bytes.size() >= 20 + dataLength;
   if (e.pictureOk) {
     e.image.width = width;
     e.image.height = height;
     for (uint64_t i = 0; i < uint64_t{width} * height; ++i)
-      e.image.pixels.push_back(testwpp::ReadLe16(&bytes[24 + 2 * i]));
+      e.image.pixels.push_back(wpp::LoadLe16(&bytes[24 + 2 * i]));
   }
   return e;
 }
@@ -57,8 +58,8 @@ void Check(const Bytes& bytes, bool inFile, const std::string& what) {
   const PluginResult infoResult = Plugin().getPictureInfo(source, offsetOrLength, mode, &info);
   EXPECT_EQ(infoResult, e.headerValid ? Ok : UnsupportedFormat);
   if (infoResult == Ok) {
-    EXPECT_EQ(info.width, testwpp::ReadLe16(&bytes[20]));
-    EXPECT_EQ(info.height, testwpp::ReadLe16(&bytes[22]));
+    EXPECT_EQ(info.width, wpp::LoadLe16(&bytes[20]));
+    EXPECT_EQ(info.height, wpp::LoadLe16(&bytes[22]));
     if (info.textHandle != nullptr) GlobalFree(info.textHandle);
   }
 

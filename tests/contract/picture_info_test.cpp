@@ -1,6 +1,7 @@
 #include <string.h>
 
 #include "tests/contract/contract.h"
+#include "wpp/bytes.h"
 
 using testwpp::Bytes;
 
@@ -17,8 +18,8 @@ struct RawRecord {
       if (b != 0x7F) return false;
     return true;
   }
-  uint32_t at32(size_t offset) const { return testwpp::ReadLe32(bytes + offset); }
-  uint16_t at16(size_t offset) const { return testwpp::ReadLe16(bytes + offset); }
+  uint32_t at32(size_t offset) const { return wpp::LoadLe32(bytes + offset); }
+  uint16_t at16(size_t offset) const { return wpp::LoadLe16(bytes + offset); }
   char* text() const {
     uint64_t handle = 0;
     for (size_t i = 0; i < sizeof(void*); ++i)

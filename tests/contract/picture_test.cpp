@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "tests/contract/contract.h"
+#include "wpp/bytes.h"
 
 using testwpp::Bytes;
 using testwpp::ImageSpec;
@@ -32,7 +33,7 @@ TEST(Picture, ConvertsSinglePixels) {
     Dib dib;
     PictureFromMemory(testwpp::EncodeWpp(wppImage), &dib);
     ASSERT_EQ(dib.result, Ok);
-    EXPECT_EQ(testwpp::ReadLe16(dib.bitsBytes()), c[1]) << std::hex << c[0];
+    EXPECT_EQ(wpp::LoadLe16(dib.bitsBytes()), c[1]) << std::hex << c[0];
   }
 }
 
@@ -44,10 +45,10 @@ TEST(Picture, PutsTheBottomRowFirst) {
   Dib dib;
   PictureFromMemory(testwpp::EncodeWpp(wppImage), &dib);
   ASSERT_EQ(dib.result, Ok);
-  EXPECT_EQ(testwpp::ReadLe32(dib.infoBytes() + 20), 8u) << "biSizeImage counts the rows alone";
+  EXPECT_EQ(wpp::LoadLe32(dib.infoBytes() + 20), 8u) << "biSizeImage counts the rows alone";
   EXPECT_EQ(dib.bitsSize(), 12u);
   const uint16_t want[] = {0x001F, 0x7FFF, 0x7C00, 0x03E0};
-  for (int i = 0; i < 4; ++i) EXPECT_EQ(testwpp::ReadLe16(dib.bitsBytes() + 2 * i), want[i]) << i;
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(wpp::LoadLe16(dib.bitsBytes() + 2 * i), want[i]) << i;
 }
 
 // Every width from 1 to 67 crosses every vector tail length of every path.

@@ -1,6 +1,8 @@
 // The fault sweep: for each entry point and each mode, the k-th platform call
 // fails, for k = 1, 2, ... until the call runs untouched. Every run gives the
-// result its failed call calls for and leaves no open handle, no live block.
+// result its failed call calls for, touches neither the record nor the
+// progress callback before the conversion, makes no call on a handle that
+// never opened, and leaves no open handle, no live block.
 
 #include <string.h>
 
@@ -49,8 +51,15 @@ class FaultSweep : public ::testing::Test {
   }
   void TearDown() override { PlatformClearFaults(); }
 
+  // What a request saw beside its result.
+  struct Seen {
+    bool nullText = false;       // Ok with a null text handle
+    bool recordTouched = false;  // a byte of the host's record changed
+    size_t progressCalls = 0;
+  };
+
   // Runs request with the k-th call failing for every k; request returns the
-  // result and frees whatever it was handed, reporting a null text handle.
+  // result and frees whatever it was handed, saying what else it saw.
   template <typename Request>
   void Sweep(const char* what, const std::vector<Step>& steps, Request request) {
     for (uint32_t k = 1;; ++k) {
@@ -58,8 +67,9 @@ class FaultSweep : public ::testing::Test {
       const uint32_t blocks = PlatformLiveBlocks(), handles = PlatformOpenHandles();
       const uint32_t callsBefore = PlatformCallCount(PlatformCall::Any);
       PlatformFailCall(PlatformCall::Any, k);
-      bool nullText = false;
-      const PluginResult result = request(&nullText);
+      PlatformFailedOpenGivesNull(failedOpenGivesNull);
+      Seen seen;
+      const PluginResult result = request(&seen);
       const uint32_t calls = PlatformCallCount(PlatformCall::Any) - callsBefore;
       PlatformClearFaults();
       EXPECT_EQ(PlatformLiveBlocks(), blocks) << "a block was left behind";
@@ -67,33 +77,43 @@ class FaultSweep : public ::testing::Test {
       if (calls < k) {
         // Nothing failed: the request ran untouched and made every call.
         EXPECT_EQ(result, Ok);
-        EXPECT_FALSE(nullText);
+        EXPECT_FALSE(seen.nullText);
         EXPECT_EQ(calls, steps.size()) << "the request makes other platform calls than known";
         return;
       }
       ASSERT_LE(k, steps.size()) << "more platform calls than known";
       const Step failed = steps[k - 1];
       EXPECT_EQ(result, ResultWhenFailing(failed));
-      EXPECT_EQ(nullText, failed == Step::TextBlock);
+      EXPECT_EQ(seen.nullText, failed == Step::TextBlock);
+      if (result != Ok) {
+        EXPECT_FALSE(seen.recordTouched) << "the record was touched";
+      }
+      // Only the conversion reports progress, and it starts before its blocks.
+      EXPECT_EQ(seen.progressCalls, failed == Step::DibBlock ? 1u : 0u);
+      if (failed == Step::Open) {
+        EXPECT_EQ(calls, 1u) << "a call on a handle that never opened";
+      }
       if (HasFailure()) return;
     }
   }
 
-  PluginResult Info(const char* source, int32_t offsetOrLength, uint32_t mode, bool* nullText) {
-    PictureInfoRecord info;
-    memset(&info, 0xAB, sizeof info);
-    const PluginResult result = Plugin().getPictureInfo(source, offsetOrLength, mode, &info);
+  PluginResult Info(const char* source, int32_t offsetOrLength, uint32_t mode, Seen* seen) {
+    uint8_t raw[sizeof(PictureInfoRecord)];
+    memset(raw, 0x7F, sizeof raw);
+    PictureInfoRecord* info = reinterpret_cast<PictureInfoRecord*>(raw);
+    const PluginResult result = Plugin().getPictureInfo(source, offsetOrLength, mode, info);
+    for (uint8_t b : raw) seen->recordTouched |= b != 0x7F;
     if (result == Ok) {
-      EXPECT_EQ(info.width, 11u);
-      *nullText = info.textHandle == nullptr;
-      if (info.textHandle != nullptr) GlobalFree(info.textHandle);
+      EXPECT_EQ(info->width, 11u);
+      seen->nullText = info->textHandle == nullptr;
+      if (info->textHandle != nullptr) GlobalFree(info->textHandle);
     }
     return result;
   }
 
   // Through the 8-bit entry point, or the wide one for a UTF-16 path.
   template <typename Char>
-  PluginResult Picture(const Char* source, int32_t offsetOrLength, uint32_t mode) {
+  PluginResult Picture(const Char* source, int32_t offsetOrLength, uint32_t mode, Seen* seen) {
     ProgressLog log;
     Dib dib;
     if constexpr (sizeof(Char) == 1)
@@ -107,6 +127,7 @@ class FaultSweep : public ::testing::Test {
                                      testwpp::ReferenceDibBits(testwpp::RandomImage(11, 5))));
     else
       EXPECT_TRUE(dib.info == nullptr && dib.bits == nullptr) << "blocks after a failure";
+    seen->progressCalls = log.calls.size();
     return dib.result;  // the Dib frees what was handed over
   }
 
@@ -115,32 +136,42 @@ class FaultSweep : public ::testing::Test {
 
   Bytes image;
   std::unique_ptr<testwpp::TempFile> file;
+  bool failedOpenGivesNull = false;
 };
 
 TEST_F(FaultSweep, PictureInfoInFileMode) {
   Sweep("GetPictureInfo, file", Then(kLoadHeader, {Step::TextBlock}),
-        [&](bool* nullText) { return Info(file->path(), 0, kFileMode, nullText); });
+        [&](Seen* seen) { return Info(file->path(), 0, kFileMode, seen); });
 }
 
 TEST_F(FaultSweep, PictureInfoInMemoryMode) {
   Sweep("GetPictureInfo, memory", {Step::TextBlock},
-        [&](bool* nullText) { return Info(memory(), length(), kMemoryMode, nullText); });
+        [&](Seen* seen) { return Info(memory(), length(), kMemoryMode, seen); });
 }
 
 TEST_F(FaultSweep, PictureInFileMode) {
   Sweep("GetPicture, file", Then(kLoadImage, {Step::DibBlock, Step::DibBlock}),
-        [&](bool*) { return Picture(file->path(), 0, kFileMode); });
+        [&](Seen* seen) { return Picture(file->path(), 0, kFileMode, seen); });
 }
 
 TEST_F(FaultSweep, PictureByAWidePath) {
   testwpp::WideTempFile wide(u"sweep \u56fe.wpp", image);
   Sweep("GetPictureW, file", Then(kLoadImage, {Step::DibBlock, Step::DibBlock}),
-        [&](bool*) { return Picture(wide.path(), 0, kFileMode); });
+        [&](Seen* seen) { return Picture(wide.path(), 0, kFileMode, seen); });
+}
+
+// Some hosts' stand-ins for the platform answer a failed open with null.
+TEST_F(FaultSweep, AnOpenThatGivesNullIsAFailedOpen) {
+  failedOpenGivesNull = true;
+  Sweep("GetPictureInfo, file, null open", Then(kLoadHeader, {Step::TextBlock}),
+        [&](Seen* seen) { return Info(file->path(), 0, kFileMode, seen); });
+  Sweep("GetPicture, file, null open", Then(kLoadImage, {Step::DibBlock, Step::DibBlock}),
+        [&](Seen* seen) { return Picture(file->path(), 0, kFileMode, seen); });
 }
 
 TEST_F(FaultSweep, PictureInMemoryMode) {
   Sweep("GetPicture, memory", {Step::DibBlock, Step::DibBlock},
-        [&](bool*) { return Picture(memory(), length(), kMemoryMode); });
+        [&](Seen* seen) { return Picture(memory(), length(), kMemoryMode, seen); });
 }
 
 TEST_F(FaultSweep, SupportTestOnAHandle) {

@@ -1,5 +1,7 @@
-// Each failure of the platform, made on purpose through the platform layer,
-// gives its result and leaves no open handle and no live block behind.
+// The platform's other misbehaviours, made on purpose through the platform
+// layer (each failing call is the fault sweep's): reads that come back short,
+// a file larger than any block, stops and refusals. Each gives its result and
+// leaves no open handle and no live block behind.
 
 #include <string.h>
 
@@ -34,73 +36,6 @@ class Faults : public ::testing::Test {
   uint32_t blocksBefore = 0, handlesBefore = 0;
 };
 
-// Each failure on the way to the image's bytes, and what each request gives
-// for it; NotImplemented where the request makes no such call.
-struct FaultCase {
-  const char* what;
-  PlatformCall call;
-  uint32_t nth;
-  PluginResult info, picture;
-  bool nullHandle = false;  // the failed open gives null, not INVALID_HANDLE_VALUE
-};
-
-constexpr FaultCase kSourceFaults[] = {
-    {"open fails", PlatformCall::Open, 1, ReadError, ReadError},
-    {"open fails with a null handle", PlatformCall::Open, 1, ReadError, ReadError, true},
-    {"size query fails", PlatformCall::Size, 1, ReadError, ReadError},
-    {"positioning fails", PlatformCall::Seek, 1, ReadError, ReadError},
-    {"header read fails", PlatformCall::Read, 1, ReadError, ReadError},
-    {"image read fails", PlatformCall::Read, 2, NotImplemented, ReadError},
-    {"source block cannot be had", PlatformCall::Alloc, 1, NotImplemented, OutOfMemory},
-};
-
-// Plans the failure; the open failing with null is followed by no other call.
-void PlanFault(const FaultCase& c) {
-  PlatformFailCall(c.call, c.nth);
-  PlatformFailedOpenGivesNull(c.nullHandle);
-}
-
-TEST_F(Faults, EachSourceFailureOfPictureInfoHasItsResult) {
-  for (const FaultCase& c : kSourceFaults) {
-    if (c.info == NotImplemented) continue;
-    uint8_t record[sizeof(PictureInfoRecord)];
-    memset(record, 0x7F, sizeof record);
-    const uint32_t sizeCalls = PlatformCallCount(PlatformCall::Size);
-    PlanFault(c);
-    EXPECT_EQ(Info(record), c.info) << c.what;
-    for (uint8_t b : record) ASSERT_EQ(b, 0x7F) << c.what << ": the record was touched";
-    if (c.call == PlatformCall::Open) {
-      EXPECT_EQ(PlatformCallCount(PlatformCall::Size), sizeCalls) << c.what << ": used the handle";
-    }
-    ExpectNothingHeld(c.what);
-    PlatformClearFaults();
-  }
-}
-
-TEST_F(Faults, EachSourceFailureOfPictureHasItsResult) {
-  for (const FaultCase& c : kSourceFaults) {
-    ProgressLog log;
-    Dib dib;
-    PlanFault(c);
-    dib.result = Plugin().getPicture(file->path(), 0, kFileMode, &dib.info, &dib.bits,
-                                     RecordProgress, reinterpret_cast<intptr_t>(&log));
-    EXPECT_EQ(dib.result, c.picture) << c.what;
-    EXPECT_TRUE(log.calls.empty()) << c.what;
-    EXPECT_EQ(dib.info, nullptr) << c.what;
-    ExpectNothingHeld(c.what);
-    PlatformClearFaults();
-  }
-}
-
-TEST_F(Faults, AFailedTextBlockGivesOkWithANullHandle) {
-  PictureInfoRecord record;
-  PlatformFailCall(PlatformCall::Alloc, 1);  // no source block is needed for the header
-  EXPECT_EQ(Info(reinterpret_cast<uint8_t*>(&record)), Ok);
-  EXPECT_EQ(record.textHandle, nullptr);
-  EXPECT_EQ(record.width, 13u);
-  ExpectNothingHeld("text block");
-}
-
 // A picture inside a container is read as far as the picture and no further:
 // the information request reads its 24-byte header alone, and neither needs a
 // block for the rest of the file, however large it is.
@@ -123,18 +58,6 @@ TEST_F(Faults, ReadsOnlyThePicturesBytesFromInsideALargerFile) {
   dib.result = Plugin().getPicture(inside.path(), 100, kFileMode, &dib.info, &dib.bits, nullptr, 0);
   EXPECT_EQ(dib.result, Ok);
   EXPECT_EQ(PlatformBytesRead() - before, image.size());
-}
-
-TEST_F(Faults, AFailedDibBlockInFileModeLeavesNothing) {
-  for (uint32_t nth : {2u, 3u}) {  // header block, bits block
-    Dib dib;
-    PlatformFailCall(PlatformCall::Alloc, nth);
-    dib.result = Plugin().getPicture(file->path(), 0, kFileMode, &dib.info, &dib.bits, nullptr, 0);
-    EXPECT_EQ(dib.result, OutOfMemory) << nth;
-    EXPECT_EQ(dib.info, nullptr);
-    EXPECT_EQ(dib.bits, nullptr);
-    ExpectNothingHeld("DIB block");
-  }
 }
 
 TEST_F(Faults, AFileThatShrinksIsJudgedByWhatArrived) {

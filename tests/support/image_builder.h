@@ -1,5 +1,6 @@
-// Builds WPP images in code for the tests, and the DIB the plug-in must make
-// of them, from an independent reading of the format.
+// What the tests need beside the format's writer: the DIB the plug-in must
+// make of a picture, from an independent reading of the format, byte
+// comparisons that say where they differ, and files of their own.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,29 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "host/wpp_writer.h"
+
 namespace testwpp {
 
-using Bytes = std::vector<uint8_t>;
-
-struct ImageSpec {
-  uint32_t width = 0;            // written as 16 bits
-  uint32_t height = 0;           // written as 16 bits
-  std::vector<uint16_t> pixels;  // width * height RGB565 values, top row first
-  int64_t dataLength = -1;       // -1: the right value, 2 * width * height + 4
-  uint8_t prefixByte = 0x5A;
-};
-
-// Pixels from a fixed seed: the same every run.
-std::vector<uint16_t> RandomPixels(size_t count, uint32_t seed);
-
-// The image's bytes: header, then exactly width * height pixels.
-Bytes EncodeWpp(const ImageSpec& wppImage);
-
-// A width x height image of random pixels.
-ImageSpec RandomImage(uint32_t width, uint32_t height, uint32_t seed = 1);
-
-// Just a header with those fields; no pixels follow.
-Bytes HeaderOnly(uint32_t dataLength, uint32_t width, uint32_t height, uint8_t prefixByte = 0);
+// The pictures themselves come from the one writer of the format.
+using wppfile::Bytes;
+using wppfile::EncodeWpp;
+using wppfile::HeaderOnly;
+using wppfile::ImageSpec;
+using wppfile::RandomImage;
+using wppfile::RandomPixels;
 
 // The pixel conversion, written from the format's definition.
 uint16_t ReferencePixel(uint16_t rgb565);
@@ -52,9 +41,6 @@ Bytes ReferenceInfoHeader(const ImageSpec& wppImage);
 inline ::testing::AssertionResult SameBytes(const Bytes& have, const Bytes& want) {
   return SameBytes(have.data(), have.size(), want);
 }
-
-uint32_t ReadLe32(const uint8_t* p);
-uint16_t ReadLe16(const uint8_t* p);
 
 // A file in the current folder that is removed when the test ends.
 class TempFile {

@@ -1,0 +1,49 @@
+#include "host/wpp_writer.h"
+
+#include "wpp/bytes.h"
+#include "wpp/wpp.h"
+
+namespace wppfile {
+
+Bytes HeaderOnly(uint32_t dataLength, uint32_t width, uint32_t height, uint8_t prefixByte) {
+  Bytes out(wpp::kHeaderSize, prefixByte);
+  wpp::StoreLe32(out.data() + wpp::kDataLengthOffset, dataLength);
+  wpp::StoreLe16(out.data() + wpp::kWidthOffset, static_cast<uint16_t>(width));
+  wpp::StoreLe16(out.data() + wpp::kHeightOffset, static_cast<uint16_t>(height));
+  return out;
+}
+
+Bytes EncodeWpp(const ImageSpec& image) {
+  const uint64_t count = uint64_t{image.width} * image.height;
+  const uint32_t dataLength = image.dataLength >= 0 ? static_cast<uint32_t>(image.dataLength)
+                                                    : static_cast<uint32_t>(2 * count + 4);
+  Bytes out = HeaderOnly(dataLength, image.width, image.height, image.prefixByte);
+  for (size_t i = 0; image.prefix != nullptr && i < wpp::kDataLengthOffset; ++i)
+    out[i] = static_cast<uint8_t>(image.prefix[i]);
+  out.resize(wpp::kPixelsOffset + 2 * count);
+  for (size_t i = 0; i < count && i < image.pixels.size(); ++i)
+    wpp::StoreLe16(out.data() + wpp::kPixelsOffset + 2 * i, image.pixels[i]);
+  return out;
+}
+
+std::vector<uint16_t> RandomPixels(size_t count, uint32_t seed) {
+  std::vector<uint16_t> pixels(count);
+  uint32_t state = seed * 2654435761u + 1;
+  for (auto& p : pixels) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    p = static_cast<uint16_t>(state >> 7);
+  }
+  return pixels;
+}
+
+ImageSpec RandomImage(uint32_t width, uint32_t height, uint32_t seed) {
+  ImageSpec image;
+  image.width = width;
+  image.height = height;
+  image.pixels = RandomPixels(size_t{width} * height, seed);
+  return image;
+}
+
+}  // namespace wppfile
