@@ -150,19 +150,19 @@ int Fail(const fs::path& input, int status, const std::string& why) {
   return status;
 }
 
+// The status and one-line message for a result other than Ok.
 int ReportResult(const fs::path& input, int32_t result) {
-  switch (result) {
-    case UnsupportedFormat:
-      return Fail(input, kNotWpp, "not a WPP image");
-    case ReadError:
-      return Fail(input, kUnreadable, "cannot be read");
-    case OutOfMemory:
-      return Fail(input, kOutOfMemory, "out of memory");
-    case Aborted:
-      return Fail(input, kCancelled, "cancelled");
-    default:
-      return Fail(input, kUsage, "the plug-in gave an unexpected result " + std::to_string(result));
-  }
+  const struct {
+    int32_t result;
+    Exit status;
+    const char* why;
+  } kReasons[] = {{UnsupportedFormat, kNotWpp, "not a WPP image"},
+                  {ReadError, kUnreadable, "cannot be read"},
+                  {OutOfMemory, kOutOfMemory, "out of memory"},
+                  {Aborted, kCancelled, "cancelled"}};
+  for (const auto& reason : kReasons)
+    if (reason.result == result) return Fail(input, reason.status, reason.why);
+  return Fail(input, kUsage, "the plug-in gave an unexpected result " + std::to_string(result));
 }
 
 bool Cancelled() { return cancelRequested != 0; }
@@ -238,22 +238,16 @@ int ConvertOne(const LoadedPlugin& plugin, const Options& o, const fs::path& inp
   int status = kOk;
   BmpParts parts = {};
   std::string problem;
+  BmpWrite written = BmpWrite::Failed;
   if (result != Ok)
     status = ReportResult(input, result);
   else if (!DescribeBmp(static_cast<const uint8_t*>(info), LocalSize(info),
                         static_cast<const uint8_t*>(bits), LocalSize(bits), &parts, &problem))
     status = Fail(input, kUsage, "the plug-in gave a malformed picture: " + problem);
-  else
-    switch (WriteBmpFile(OutputPath(o, input), parts, Cancelled, &problem)) {
-      case BmpWrite::Written:
-        break;
-      case BmpWrite::Cancelled:
-        status = Fail(input, kCancelled, "cancelled");
-        break;
-      case BmpWrite::Failed:
-        status = Fail(input, kCannotWrite, problem);
-        break;
-    }
+  else if ((written = WriteBmpFile(OutputPath(o, input), parts, Cancelled, &problem)) !=
+           BmpWrite::Written)
+    status = written == BmpWrite::Cancelled ? ReportResult(input, Aborted)
+                                            : Fail(input, kCannotWrite, problem);
   // On Ok, and on Aborted after the conversion, the blocks are ours to free.
   if (result == Ok || result == Aborted) {
     if (info != nullptr) LocalFree(info);
