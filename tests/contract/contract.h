@@ -7,8 +7,9 @@
 #include "tests/support/image_builder.h"
 #include "wpp/wpp.h"
 
-// The plug-in under test, loaded once for the whole program.
+// The plug-in under test, loaded once for the whole program, and its file.
 const LoadedPlugin& Plugin();
+const std::string& PluginPath();
 
 // A picture the plug-in handed over; the test frees it as a host does.
 struct Dib {
@@ -39,6 +40,15 @@ int32_t WPP_CALL RecordProgress(int32_t numerator, int32_t denominator, intptr_t
 
 constexpr uint32_t kFileMode = 0;
 constexpr uint32_t kMemoryMode = 1;
+
+// A source a host may name, and what a request on it must give.
+struct SourceCase {
+  const char* what;
+  const char* source;
+  intptr_t offsetOrLength;
+  uint32_t mode;
+  PluginResult want;
+};
 
 // Runs GetPicture on bytes in memory, or written to a file at offset 0.
 void PictureFromMemory(const testwpp::Bytes& bytes, Dib* dib, ProgressProc progress = nullptr,

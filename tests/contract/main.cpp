@@ -6,9 +6,11 @@
 
 namespace {
 LoadedPlugin loaded;
-}
+std::string loadedPath;
+}  // namespace
 
 const LoadedPlugin& Plugin() { return loaded; }
+const std::string& PluginPath() { return loadedPath; }
 
 int32_t WPP_CALL RecordProgress(int32_t numerator, int32_t denominator, intptr_t userData) {
   auto* log = reinterpret_cast<ProgressLog*>(userData);
@@ -32,9 +34,9 @@ void PictureFromFile(const testwpp::Bytes& bytes, Dib* dib, ProgressProc progres
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  const std::string path = argc > 1 ? argv[1] : DefaultPluginPath();
+  loadedPath = argc > 1 ? argv[1] : DefaultPluginPath();
   std::string error;
-  if (!LoadPlugin(path, &loaded, &error)) {
+  if (!LoadPlugin(loadedPath, &loaded, &error)) {
     fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }

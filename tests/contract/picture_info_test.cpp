@@ -120,13 +120,7 @@ TEST(PictureInfo, RefusesBadSourcesWithoutTouchingTheRecord) {
   const char* memory = reinterpret_cast<const char*>(image.data());
   const Bytes foreignBytes(64, 0x42);
 
-  struct Case {
-    const char* what;
-    const char* source;
-    int32_t offsetOrLength;
-    uint32_t mode;
-    PluginResult want;
-  } cases[] = {
+  const SourceCase cases[] = {
       {"missing file", missing.c_str(), 0, kFileMode, ReadError},
       {"offset one past the end", file.path(), size + 1, kFileMode, UnsupportedFormat},
       {"offset at the end", file.path(), size, kFileMode, UnsupportedFormat},
@@ -143,13 +137,58 @@ TEST(PictureInfo, RefusesBadSourcesWithoutTouchingTheRecord) {
       {"foreign memory", reinterpret_cast<const char*>(foreignBytes.data()), 64, kMemoryMode,
        UnsupportedFormat},
   };
-  for (const Case& c : cases) {
+  for (const SourceCase& c : cases) {
     RawRecord raw;
     EXPECT_EQ(Plugin().getPictureInfo(c.source, c.offsetOrLength, c.mode, raw.record()), c.want)
         << c.what;
     EXPECT_TRUE(raw.untouched()) << c.what;
   }
   EXPECT_EQ(Plugin().getPictureInfo(file.path(), 0, kFileMode, nullptr), UnsupportedFormat);
+}
+
+// What only the 64-bit contract can carry: counts and values past 32 bits
+// arrive whole. A host value cut to 32 bits would refuse these.
+TEST(PictureInfo, SixtyFourBitCountsArriveWhole) {
+  if (sizeof(void*) == 4) GTEST_SKIP() << "32-bit counts";
+  const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(6, 3));
+  const intptr_t fourGiB = static_cast<intptr_t>(uint64_t{1} << 32);
+  // A length whose low 32 bits are 10: only the picture's bytes are read.
+  RawRecord inMemory;
+  EXPECT_EQ(Plugin().getPictureInfo(reinterpret_cast<const char*>(image.data()), fourGiB + 10,
+                                    kMemoryMode, inMemory.record()),
+            Ok);
+  inMemory.freeText();
+  // A picture 100 bytes past 4 GiB into a sparse file.
+  testwpp::TempFile sparse(image, uint64_t{1} << 32 | 100);
+  RawRecord inFile;
+  EXPECT_EQ(Plugin().getPictureInfo(sparse.path(), fourGiB + 100, kFileMode, inFile.record()), Ok);
+  ExpectRecordFor(inFile, 6, 3);
+  inFile.freeText();
+  Dib dib;
+  dib.result = Plugin().getPicture(sparse.path(), fourGiB + 100, kFileMode, &dib.info, &dib.bits,
+                                   nullptr, 0);
+  EXPECT_EQ(dib.result, Ok);
+}
+
+// Some hosts load and free the plug-in for every file they show.
+TEST(PictureInfo, SurvivesBeingLoadedAndFreedForEveryFile) {
+  const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(4, 4));
+  // Let go of the program's own load, so that every round maps the file afresh.
+  LoadedPlugin& shared = const_cast<LoadedPlugin&>(Plugin());
+  UnloadPlugin(&shared);
+  for (int round = 0; round < 100; ++round) {
+    LoadedPlugin again;
+    std::string error;
+    ASSERT_TRUE(LoadPlugin(PluginPath(), &again, &error)) << error;
+    RawRecord raw;
+    EXPECT_EQ(again.getPictureInfo(reinterpret_cast<const char*>(image.data()),
+                                   static_cast<intptr_t>(image.size()), kMemoryMode, raw.record()),
+              Ok);
+    raw.freeText();
+    UnloadPlugin(&again);
+  }
+  std::string error;
+  ASSERT_TRUE(LoadPlugin(PluginPath(), &shared, &error)) << error;
 }
 
 }  // namespace

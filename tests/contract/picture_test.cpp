@@ -100,6 +100,22 @@ TEST(Picture, ReportsProgressBeforeAndAfterWithTheHostsData) {
   EXPECT_EQ(log.calls[1].userData, userData);
 }
 
+// Every bit of the host's value comes back, whatever the width.
+intptr_t userDataSeen = 0;
+int32_t WPP_CALL KeepUserData(int32_t, int32_t, intptr_t userData) {
+  userDataSeen = userData;
+  return 0;
+}
+
+TEST(Picture, GivesTheHostsDataBackWhole) {
+  const intptr_t userData =
+      static_cast<intptr_t>(sizeof(void*) == 8 ? 0x7EDCBA9876543210 : 0x76543210);
+  Dib dib;
+  PictureFromMemory(testwpp::EncodeWpp(testwpp::RandomImage(3, 3)), &dib, KeepUserData, userData);
+  EXPECT_EQ(dib.result, Ok);
+  EXPECT_EQ(userDataSeen, userData);
+}
+
 TEST(Picture, StopsWhenTheFirstProgressCallSaysSo) {
   const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(8, 8));
   for (bool fromFile : {false, true}) {
@@ -140,13 +156,7 @@ TEST(Picture, RefusesShortAndForeignSourcesWithoutProgressOrBlocks) {
   const std::string missing = testwpp::MissingPath();
   testwpp::TempFile truncated(shortImage);
   testwpp::TempFile foreign(Bytes(500, 0x42));
-  struct Case {
-    const char* what;
-    const char* source;
-    int32_t offsetOrLength;
-    uint32_t mode;
-    PluginResult want;
-  } cases[] = {
+  const SourceCase cases[] = {
       {"memory one byte short", reinterpret_cast<const char*>(image.data()),
        static_cast<int32_t>(image.size() - 1), kMemoryMode, UnsupportedFormat},
       {"memory of a header only", reinterpret_cast<const char*>(image.data()), 24, kMemoryMode,
@@ -156,7 +166,7 @@ TEST(Picture, RefusesShortAndForeignSourcesWithoutProgressOrBlocks) {
       {"missing file", missing.c_str(), 0, kFileMode, ReadError},
       {"negative offset", truncated.path(), -4, kFileMode, UnsupportedFormat},
   };
-  for (const Case& c : cases) {
+  for (const SourceCase& c : cases) {
     ProgressLog log;
     Dib dib;
     BlockHandle sentinel = reinterpret_cast<BlockHandle>(0x5EED);

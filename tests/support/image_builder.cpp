@@ -76,12 +76,13 @@ static std::string UniqueName(const char* stem) {
   return name.str();
 }
 
-TempFile::TempFile(const Bytes& contents) : path_(UniqueName("wpp_test")) {
-  FILE* file = fopen(path_.c_str(), "wb");
-  if (file == nullptr) abort();
-  if (!contents.empty() && fwrite(contents.data(), 1, contents.size(), file) != contents.size())
-    abort();
-  fclose(file);
+TempFile::TempFile(const Bytes& contents, uint64_t at) : path_(UniqueName("wpp_test")) {
+  std::ofstream out(path_, std::ios::binary);
+  out.seekp(static_cast<std::streamoff>(at));
+  out.write(reinterpret_cast<const char*>(contents.data()),
+            static_cast<std::streamsize>(contents.size()));
+  out.close();
+  if (!out) abort();
 }
 
 TempFile::~TempFile() { remove(path_.c_str()); }

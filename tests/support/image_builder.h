@@ -45,7 +45,8 @@ inline ::testing::AssertionResult SameBytes(const Bytes& have, const Bytes& want
 // A file in the current folder that is removed when the test ends.
 class TempFile {
  public:
-  explicit TempFile(const Bytes& contents);
+  // The contents start `at` bytes into the file; the bytes before are a hole.
+  explicit TempFile(const Bytes& contents, uint64_t at = 0);
   ~TempFile();
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
@@ -56,7 +57,7 @@ class TempFile {
 };
 
 // A file with a UTF-16 name of the test's choosing, removed when the test
-// ends. removed() tells whether that removal worked: on Windows a file still
+// ends. Remove() tells whether the removal worked: on Windows a file still
 // open without delete sharing cannot be removed.
 class WideTempFile {
  public:
