@@ -13,45 +13,12 @@
 
 #include "host/bmp_file.h"
 #include "host/plugin_loader.h"
+#include "host/wpp2bmp_command_line.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The exit statuses, the one list of them: the help text prints it, and the
-// tool's tests hold README.md's table to it.
-enum Exit : int { kOk, kUsage, kNotWpp, kUnreadable, kOutOfMemory, kCancelled, kCannotWrite };
-constexpr const char* kExitMeanings[] = {
-    "every input converted",
-    "bad command line, or the plug-in is missing or not an import filter",
-    "not a WPP image (or nothing whole at the offset)",
-    "the file cannot be opened or read",
-    "out of memory",
-    "cancelled",
-    "the BMP file cannot be written",
-};
-
-constexpr const char* kHelp =
-    "usage: wpp2bmp [options] INPUT.wpp...\n"
-    "Converts WPP images to BMP files through the WPP import-filter plug-in,\n"
-    "calling it the way an image viewer does.\n\n"
-    "  -o PATH          output folder (for any number of inputs), or the BMP file\n"
-    "                   for a single input when PATH ends in .bmp;\n"
-    "                   default: INPUT with .bmp in place of its extension\n"
-    "  --offset N       the image starts N bytes into each input file\n"
-    "  --memory         hand the plug-in the file's bytes in memory instead of its path\n"
-    "  --info           print width, height, depth and the information text only\n"
-    "  --plugin PATH    the plug-in to load (default: " WPP_PLUGIN_FILE
-    " next to this program)\n"
-    "  --plugin-info    print the plug-in's information strings\n"
-    "  --quiet          no progress display\n"
-    "  --version        print this program's version and the plug-in's description\n"
-    "  --help           this text\n\n"
-    "Ctrl-C cancels through the plug-in's progress callback. A BMP file is written\n"
-    "under a temporary name in its folder and renamed into place, so a failed or\n"
-    "cancelled run leaves no partial file. With several inputs, the exit status\n"
-    "is the first failure's:\n";
 
 constexpr uint32_t kHeadBytes = 2000;  // what a viewer hands IsSupported
 // Windows paths are UTF-16, and only the wide entry points take every one.
@@ -60,77 +27,10 @@ constexpr bool kWidePaths = std::is_same_v<fs::path::value_type, wchar_t>;
 volatile sig_atomic_t cancelRequested = 0;
 extern "C" void OnInterrupt(int) { cancelRequested = 1; }
 
-struct Options {
-  fs::path output, plugin;
-  std::vector<fs::path> inputs;
-  long long offset = 0;
-  bool memory = false, info = false, quiet = false, version = false, pluginInfo = false;
-  long long cancelAtCall = 0;  // for the tests, not in the help: Ctrl-C at progress call N
-};
-
-// Names as UTF-8 for messages; Windows consoles may show them as bytes.
-std::string Utf8(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-
-bool ParseOptions(const std::vector<fs::path>& args, Options* o, bool* help) {
-  const std::pair<const char*, bool*> flags[] = {
-      {"--memory", &o->memory},   {"--info", &o->info},
-      {"--quiet", &o->quiet},     {"-q", &o->quiet},
-      {"--version", &o->version}, {"--plugin-info", &o->pluginInfo},
-      {"--help", help},           {"-h", help}};
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string arg = Utf8(args[i]);
-    const bool hasValue = i + 1 < args.size();
-    if (arg == "-o" && hasValue) {
-      o->output = args[++i];
-    } else if (arg == "--plugin" && hasValue) {
-      o->plugin = args[++i];
-    } else if ((arg == "--offset" || arg == "--cancel-at-progress-call") && hasValue) {
-      const std::string text = Utf8(args[++i]);
-      char* end = nullptr;
-      const long long value = strtoll(text.c_str(), &end, 10);
-      if (end == text.c_str() || *end != '\0' || value < 0 || value > INTPTR_MAX) {
-        fprintf(stderr, "wpp2bmp: %s wants a count from 0 to %lld\n", arg.c_str(),
-                static_cast<long long>(INTPTR_MAX));
-        return false;
-      }
-      (arg == "--offset" ? o->offset : o->cancelAtCall) = value;
-    } else if (arg == "--") {
-      o->inputs.insert(o->inputs.end(), args.begin() + static_cast<ptrdiff_t>(i) + 1, args.end());
-      break;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      bool known = false;
-      for (const auto& [name, flag] : flags)
-        if (arg == name) known = *flag = true;
-      if (!known) {
-        fprintf(stderr, "wpp2bmp: unknown option or missing value: %s\n", arg.c_str());
-        return false;
-      }
-    } else {
-      o->inputs.push_back(args[i]);
-    }
-  }
-  return true;
-}
-
 std::string PluginString(const LoadedPlugin& plugin, int32_t index) {
   char buffer[256] = {};
   const int32_t length = plugin.getPluginInfo(index, buffer, sizeof buffer);
   return length > 0 && length < 256 ? std::string(buffer, static_cast<size_t>(length)) : "";
-}
-
-bool NamesABmp(const fs::path& path) {
-  std::string extension = Utf8(path.extension());
-  for (char& c : extension) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return extension == ".bmp";
-}
-
-fs::path OutputPath(const Options& o, const fs::path& input) {
-  fs::path name = input.filename().replace_extension(".bmp");
-  if (o.output.empty()) return input.parent_path() / name;
-  return o.inputs.size() == 1 && NamesABmp(o.output) ? o.output : o.output / name;
 }
 
 // Up to limit bytes from offset on; false when the file cannot be read.
@@ -264,10 +164,7 @@ int Run(const std::vector<fs::path>& args) {
     return kUsage;
   }
   if (help || (o.inputs.empty() && !o.version && !o.pluginInfo)) {
-    FILE* to = help ? stdout : stderr;
-    fputs(kHelp, to);
-    for (int status = 0; status < 7; ++status)
-      fprintf(to, "  %d  %s\n", status, kExitMeanings[status]);
+    PrintHelp(help ? stdout : stderr);
     return help ? kOk : kUsage;
   }
   if (o.inputs.size() > 1 && NamesABmp(o.output)) {
