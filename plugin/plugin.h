@@ -81,17 +81,26 @@ static_assert(offsetof(PictureInfoRecord, densityY) == 18, "record layout");
 static_assert(offsetof(PictureInfoRecord, bitsPerPixel) == 20, "record layout");
 static_assert(offsetof(PictureInfoRecord, textHandle) == kTextHandleOffset, "record layout");
 
+// Each entry point has a wide-character twin (ordinals 6 to 10, the W names
+// declared beside it): the same call, results and rules, with paths in UTF-16,
+// so that a file the ANSI code page cannot name opens, and information strings
+// copied as UTF-16, their lengths counted in UTF-16 units. In memory mode the
+// source is the picture's address in both. The information text block is the
+// same 8-bit text for both.
+
 // Copies information string `index` (0 "00IN", 1 description, 2 pattern,
 // 3 format name) into buffer, shortened to bufferLength - 1 characters.
 // Returns the length now in buffer; 0 for a bad index, a null buffer or a
 // length below 1, with the buffer untouched.
 WPP_EXPORT int32_t WPP_CALL GetPluginInfo(int32_t index, char* buffer, int32_t bufferLength);
+WPP_EXPORT int32_t WPP_CALL GetPluginInfoW(int32_t index, char16_t* buffer, int32_t bufferLength);
 
 // 1 if the data is a WPP image, otherwise 0. A source whose bits above the
 // low 16 are all zero is a file handle, read from its current position and
 // left open; anything else is the address of the file's first bytes, of
-// which only bytes 16 to 23 are read.
+// which only bytes 16 to 23 are read. The name is never read.
 WPP_EXPORT int32_t WPP_CALL IsSupported(const char* name, const void* source);
+WPP_EXPORT int32_t WPP_CALL IsSupportedW(const char16_t* name, const void* source);
 
 // Fills the host's record for the image at source (path and offset, or address
 // and length). On Ok every byte of the record is written and the host owns
@@ -99,6 +108,8 @@ WPP_EXPORT int32_t WPP_CALL IsSupported(const char* name, const void* source);
 // and nothing is held.
 WPP_EXPORT PluginResult WPP_CALL GetPictureInfo(const char* source, intptr_t offsetOrLength,
                                                 uint32_t mode, PictureInfoRecord* info);
+WPP_EXPORT PluginResult WPP_CALL GetPictureInfoW(const char16_t* source, intptr_t offsetOrLength,
+                                                 uint32_t mode, PictureInfoRecord* info);
 
 // Converts the image to a DIB: a BITMAPINFOHEADER block in *infoSlot and the
 // bits block in *bitsSlot. On Ok, and on Aborted from the final progress
@@ -107,26 +118,16 @@ WPP_EXPORT PluginResult WPP_CALL GetPicture(const char* source, intptr_t offsetO
                                             uint32_t mode, BlockHandle* infoSlot,
                                             BlockHandle* bitsSlot, ProgressProc progress,
                                             intptr_t userData);
+WPP_EXPORT PluginResult WPP_CALL GetPictureW(const char16_t* source, intptr_t offsetOrLength,
+                                             uint32_t mode, BlockHandle* infoSlot,
+                                             BlockHandle* bitsSlot, ProgressProc progress,
+                                             intptr_t userData);
 
 // No preview is offered: always NotImplemented, with no argument read.
 WPP_EXPORT PluginResult WPP_CALL GetPreview(const char* source, intptr_t offsetOrLength,
                                             uint32_t mode, BlockHandle* infoSlot,
                                             BlockHandle* bitsSlot, ProgressProc progress,
                                             intptr_t userData);
-
-// The wide-character twins: the same calls, results and rules, with paths in
-// UTF-16 (so a file that the ANSI code page cannot name opens) and the
-// information strings copied as UTF-16, their lengths counted in UTF-16 units.
-// In memory mode the source is the picture's address, exactly as above. The
-// information text block stays the same 8-bit text.
-WPP_EXPORT int32_t WPP_CALL GetPluginInfoW(int32_t index, char16_t* buffer, int32_t bufferLength);
-WPP_EXPORT int32_t WPP_CALL IsSupportedW(const char16_t* name, const void* source);
-WPP_EXPORT PluginResult WPP_CALL GetPictureInfoW(const char16_t* source, intptr_t offsetOrLength,
-                                                 uint32_t mode, PictureInfoRecord* info);
-WPP_EXPORT PluginResult WPP_CALL GetPictureW(const char16_t* source, intptr_t offsetOrLength,
-                                             uint32_t mode, BlockHandle* infoSlot,
-                                             BlockHandle* bitsSlot, ProgressProc progress,
-                                             intptr_t userData);
 WPP_EXPORT PluginResult WPP_CALL GetPreviewW(const char16_t* source, intptr_t offsetOrLength,
                                              uint32_t mode, BlockHandle* infoSlot,
                                              BlockHandle* bitsSlot, ProgressProc progress,
