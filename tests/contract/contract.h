@@ -1,5 +1,6 @@
 // The black-box contract tests: written once against the plug-in as a viewer
-// loads it, run natively against wpp.so and under Wine against wpp.dll.
+// loads it, run natively against wpp.so and under Wine against wpp.spi and
+// wpp.sph.
 #pragma once
 
 #include "host/plugin_loader.h"
