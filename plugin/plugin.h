@@ -123,12 +123,7 @@ WPP_EXPORT PluginResult WPP_CALL GetPictureW(const char16_t* source, intptr_t of
                                              BlockHandle* bitsSlot, ProgressProc progress,
                                              intptr_t userData);
 
-// No preview is offered: always NotImplemented, with no argument read.
-WPP_EXPORT PluginResult WPP_CALL GetPreview(const char* source, intptr_t offsetOrLength,
-                                            uint32_t mode, BlockHandle* infoSlot,
-                                            BlockHandle* bitsSlot, ProgressProc progress,
-                                            intptr_t userData);
-WPP_EXPORT PluginResult WPP_CALL GetPreviewW(const char16_t* source, intptr_t offsetOrLength,
-                                             uint32_t mode, BlockHandle* infoSlot,
-                                             BlockHandle* bitsSlot, ProgressProc progress,
-                                             intptr_t userData);
+// No preview is offered: always NotImplemented, with no argument read. The
+// preview takes the picture's arguments, so it is declared by their type.
+WPP_EXPORT decltype(GetPicture) GetPreview;
+WPP_EXPORT decltype(GetPictureW) GetPreviewW;
