@@ -58,19 +58,15 @@ bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* erro
     UnloadPlugin(plugin);
     return false;
   }
+  // The wide twins are taken all five or not at all.
+  LoadedPlugin wide = *plugin;
   std::string noWide;
-  const bool wide = Bind(plugin->module, "GetPluginInfoW", &plugin->getPluginInfoW, &noWide) &&
-                    Bind(plugin->module, "IsSupportedW", &plugin->isSupportedW, &noWide) &&
-                    Bind(plugin->module, "GetPictureInfoW", &plugin->getPictureInfoW, &noWide) &&
-                    Bind(plugin->module, "GetPictureW", &plugin->getPictureW, &noWide) &&
-                    Bind(plugin->module, "GetPreviewW", &plugin->getPreviewW, &noWide);
-  if (!wide) {
-    plugin->getPluginInfoW = nullptr;
-    plugin->isSupportedW = nullptr;
-    plugin->getPictureInfoW = nullptr;
-    plugin->getPictureW = nullptr;
-    plugin->getPreviewW = nullptr;
-  }
+  if (Bind(wide.module, "GetPluginInfoW", &wide.getPluginInfoW, &noWide) &&
+      Bind(wide.module, "IsSupportedW", &wide.isSupportedW, &noWide) &&
+      Bind(wide.module, "GetPictureInfoW", &wide.getPictureInfoW, &noWide) &&
+      Bind(wide.module, "GetPictureW", &wide.getPictureW, &noWide) &&
+      Bind(wide.module, "GetPreviewW", &wide.getPreviewW, &noWide))
+    *plugin = wide;
   return true;
 }
 
