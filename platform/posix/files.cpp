@@ -60,14 +60,11 @@ bool Utf16ToUtf8(LPCWSTR text, std::string* utf8) {
 
 HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD attributes, HANDLE templateFile) {
+  // A path that is not UTF-16 fails as no path at all: one open, counted.
   std::string utf8;
-  if (path == nullptr || !Utf16ToUtf8(path, &utf8)) {
-    // Counted as an open all the same, so planned failures stay in step.
-    posix::ShouldFail(PlatformCall::Open);
-    posix::SetError(ERROR_FILE_NOT_FOUND);
-    return posix::FailedOpen();
-  }
-  return CreateFileA(utf8.c_str(), access, share, security, disposition, attributes, templateFile);
+  const bool valid = path != nullptr && Utf16ToUtf8(path, &utf8);
+  return CreateFileA(valid ? utf8.c_str() : nullptr, access, share, security, disposition,
+                     attributes, templateFile);
 }
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES,
