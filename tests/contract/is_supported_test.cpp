@@ -116,6 +116,14 @@ TEST(IsSupported, TreatsSmallValuesAsHandlesThatMayFailToRead) {
     EXPECT_EQ(Plugin().isSupported(nullptr, reinterpret_cast<const void*>(source)), 0) << source;
 }
 
+void UnmapPage(void* page) {
+#ifdef _WIN32
+  VirtualFree(page, 0, MEM_RELEASE);
+#else
+  munmap(page, 4096);
+#endif
+}
+
 // A page of our own at exactly that address, or null when it cannot be had.
 void* MapPageAt(uintptr_t address) {
   void* const wanted = reinterpret_cast<void*>(address);
@@ -127,11 +135,7 @@ void* MapPageAt(uintptr_t address) {
   if (page == MAP_FAILED) page = nullptr;
 #endif
   if (page != nullptr && page != wanted) {
-#ifdef _WIN32
-    VirtualFree(page, 0, MEM_RELEASE);
-#else
-    munmap(page, 4096);
-#endif
+    UnmapPage(page);
     page = nullptr;
   }
   return page;
@@ -166,11 +170,7 @@ TEST(IsSupported, TakesEveryValueFromSixtyFiveThousandFiveHundredThirtySixAsAnAd
     }
     memcpy(page, head.data(), head.size());
     EXPECT_EQ(Plugin().isSupported(nullptr, page), 1) << page;
-#ifdef _WIN32
-    VirtualFree(page, 0, MEM_RELEASE);
-#else
-    munmap(page, 4096);
-#endif
+    UnmapPage(page);
   }
 }
 
