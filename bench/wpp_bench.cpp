@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "host/plugin_loader.h"
-#include "host/wpp_writer.h"
 #include "platform/platform.h"
+#include "tools/wpp_writer.h"
 #include "wpp/bytes.h"
 #include "wpp/convert_rows.h"
 #include "wpp/wpp.h"
@@ -156,11 +156,15 @@ struct PathCase {
   wpp::ConvertPath path;
   bool picked;  // the path the plug-in picks itself, probe included
 };
-constexpr PathCase kPaths[] = {
-    {"scalar", wpp::ConvertPath::Scalar, false}, {"sse2", wpp::ConvertPath::Sse2, false},
-    {"avx2", wpp::ConvertPath::Avx2, false},     {"avx512", wpp::ConvertPath::Avx512, false},
-    {"picked", wpp::ConvertPath::Scalar, true},
-};
+// Every path this build has and this CPU runs, then the picked one.
+std::vector<PathCase> PathsHere() {
+  std::vector<PathCase> paths;
+  for (wpp::ConvertPath path : wpp::kAllConvertPaths)
+    if (wpp::RowConverterFor(path) != nullptr && path <= wpp::PickConvertPath())
+      paths.push_back({wpp::ConvertPathName(path), path, false});
+  paths.push_back({"picked", wpp::ConvertPath::Scalar, true});
+  return paths;
+}
 
 // The kernel as DecodeToDib runs it, into `bits`.
 void Convert(const Picture& p, const PathCase& c, uint8_t* bits) {
@@ -183,13 +187,12 @@ void RegisterAll(Picture& picture) {
     LocalFree(block);
     return true;
   });
-  for (const PathCase& c : kPaths) {
-    if (!c.picked && c.path > wpp::PickConvertPath()) continue;
-    Register("convert", c.name, picture, [&c](Picture& p, bool check) {
+  for (const PathCase& c : PathsHere()) {
+    Register("convert", c.name, picture, [c](Picture& p, bool check) {
       Convert(p, c, p.warm.data());
       return !check || SameAsReference(p, p.warm.data(), nullptr);
     });
-    Register("fresh", c.name, picture, [&c](Picture& p, bool check) {
+    Register("fresh", c.name, picture, [c](Picture& p, bool check) {
       auto* bits = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, p.bitsSize));
       if (bits == nullptr) return false;
       Convert(p, c, bits);
@@ -237,9 +240,8 @@ void RegisterAll(Picture& picture) {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  const char* names[] = {"scalar", "sse2", "avx2", "avx512"};
   printf("wpp_bench: %d-bit, picked path %s\n", static_cast<int>(8 * sizeof(void*)),
-         names[static_cast<int>(wpp::PickConvertPath())]);
+         wpp::ConvertPathName(wpp::PickConvertPath()));
   fflush(stdout);
   for (Size size : kSizes) RegisterAll(PictureOf(size));
   benchmark::RunSpecifiedBenchmarks();

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "host/wpp_writer.h"
+#include "tools/wpp_writer.h"
 #include "wpp/bytes.h"
 
 using wppfile::Bytes;

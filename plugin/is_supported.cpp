@@ -5,9 +5,6 @@
 #include "wpp/wpp.h"
 
 namespace {
-// The head a handle read brings in; hosts expect exactly this much at most.
-constexpr DWORD kHeadBytes = 2000;
-
 // Every bit above the low 16 counts: an address above 4 GiB whose low 32
 // bits are small is still an address.
 bool IsFileHandle(const void* source) { return (reinterpret_cast<uintptr_t>(source) >> 16) == 0; }
@@ -16,9 +13,11 @@ bool IsFileHandle(const void* source) { return (reinterpret_cast<uintptr_t>(sour
 int32_t WPP_CALL IsSupported(const char* /*name: never read*/, const void* source) {
   if (IsFileHandle(source)) {
     // Read from where the host left the handle; it stays open and is not moved back.
-    uint8_t head[kHeadBytes];
+    // Zeroed, so that what a short read leaves is never stale stack bytes.
+    uint8_t head[kSupportHeadBytes] = {};
     DWORD delivered = 0;
-    if (!ReadFile(const_cast<void*>(source), head, kHeadBytes, &delivered, nullptr)) return 0;
+    if (!ReadFile(const_cast<void*>(source), head, kSupportHeadBytes, &delivered, nullptr))
+      return 0;
     if (delivered < wpp::kHeaderSize) return 0;
     return CheckHeader(head) ? 1 : 0;
   }

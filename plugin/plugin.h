@@ -42,9 +42,16 @@ enum PluginResult : int32_t {
 static_assert(sizeof(PluginResult) == 4, "a 32-bit result");
 
 // The source mode: only its low three bits count. All clear selects a file
-// (path and offset), any set selects memory (address and length).
+// (path and offset), any set selects memory (address and length). Hosts pass
+// kFileMode or kMemoryMode; higher bits are theirs and ignored.
 constexpr uint32_t kSourceModeMask = 0x7;
+constexpr uint32_t kFileMode = 0;
+constexpr uint32_t kMemoryMode = 1;
 constexpr bool IsMemorySource(uint32_t mode) { return (mode & kSourceModeMask) != 0; }
+
+// The head of a file that hosts read for the support test: they hand over a
+// buffer of this many bytes, and a handle read brings in no more.
+constexpr uint32_t kSupportHeadBytes = 2000;
 
 // The host's progress callback. A non-zero result asks the plug-in to stop.
 // userData goes back exactly as the host gave it, all of its bits.
@@ -112,8 +119,16 @@ WPP_EXPORT PluginResult WPP_CALL GetPictureInfoW(const char16_t* source, intptr_
                                                  uint32_t mode, PictureInfoRecord* info);
 
 // Converts the image to a DIB: a BITMAPINFOHEADER block in *infoSlot and the
-// bits block in *bitsSlot. On Ok, and on Aborted from the final progress
-// call, the host owns both blocks and frees them with LocalFree.
+// bits block in *bitsSlot. What each result leaves in the two slots:
+//   Ok                 both blocks, filled; the host owns them (LocalFree)
+//   Aborted            from the first progress call: slots untouched, nothing
+//                      held; from the final one: both filled blocks, as on Ok
+//   UnsupportedFormat  slots untouched (not a picture, or not all of it there)
+//   ReadError          slots untouched (the file cannot be opened or read)
+//   OutOfMemory        nothing held: the slots untouched when the source
+//                      block could not be had, both null when a DIB block
+//                      could not
+//   (a null slot)      UnsupportedFormat, nothing read
 WPP_EXPORT PluginResult WPP_CALL GetPicture(const char* source, intptr_t offsetOrLength,
                                             uint32_t mode, BlockHandle* infoSlot,
                                             BlockHandle* bitsSlot, ProgressProc progress,

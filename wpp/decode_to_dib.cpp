@@ -26,6 +26,9 @@ namespace {
 
 constexpr uint32_t kInfoHeaderSize = 40;
 constexpr uint32_t kTrailerBytes = 4;
+// biSizeImage is a 32-bit field and a 32-bit host sizes blocks in 32 bits: a
+// bits block must fit a 32-bit count at every width.
+constexpr uint64_t kLargestBitsBlock = 0xFFFFFFFFull;
 
 void FillInfoHeader(uint8_t* header, const WppHeader& image, uint32_t rowsSize) {
   wpp::StoreLe32(header + 0, kInfoHeaderSize);
@@ -50,7 +53,7 @@ PluginResult DecodeToDib(size_t available, BlockHandle* infoSlot, BlockHandle* b
 
   if (progress != nullptr && progress(0, 1, userData) != 0) return Aborted;
 
-  if (bitsSize > 0xFFFFFFFFull) {
+  if (bitsSize > kLargestBitsBlock) {
     *infoSlot = nullptr;
     *bitsSlot = nullptr;
     return OutOfMemory;

@@ -16,8 +16,10 @@ struct alignas(16) BlockHeader {
   uint32_t tag;
   SIZE_T size;
 };
-// A 32-bit process cannot have a block of 2 GiB; a 64-bit one may ask for
-// the largest DIB, 4 GiB.
+// A 32-bit process cannot have a block of 2 GiB. A 64-bit one may: 8 GiB is
+// above anything the plug-in asks for (a DIB's bits block stays under 4 GiB,
+// a source picture is at most 4 GiB + 19 bytes) and far below what would
+// exhaust the machine, so a count gone wrong still fails as Windows would.
 constexpr SIZE_T kLargestBlock = sizeof(SIZE_T) == 4 ? 0x7FFFFFF0u : SIZE_T{1} << 33;
 
 BlockHeader* HeaderOf(void* block) { return static_cast<BlockHeader*>(block) - 1; }

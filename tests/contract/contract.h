@@ -39,9 +39,6 @@ struct ProgressLog {
 // Our progress callback; userData is the address of a ProgressLog.
 int32_t WPP_CALL RecordProgress(int32_t numerator, int32_t denominator, intptr_t userData);
 
-constexpr uint32_t kFileMode = 0;
-constexpr uint32_t kMemoryMode = 1;
-
 // A source a host may name, and what a request on it must give.
 struct SourceCase {
   const char* what;

@@ -1,5 +1,7 @@
 #include <string.h>
 
+#include <fstream>
+
 #include "tests/contract/contract.h"
 #include "wpp/bytes.h"
 
@@ -146,28 +148,58 @@ TEST(PictureInfo, RefusesBadSourcesWithoutTouchingTheRecord) {
   EXPECT_EQ(Plugin().getPictureInfo(file.path(), 0, kFileMode, nullptr), UnsupportedFormat);
 }
 
-// What only the 64-bit contract can carry: counts and values past 32 bits
-// arrive whole. A host value cut to 32 bits would refuse these.
-TEST(PictureInfo, SixtyFourBitCountsArriveWhole) {
-  if (sizeof(void*) == 4) GTEST_SKIP() << "32-bit counts";
+// Counts past 32 bits: the 64-bit contract carries them whole, where a host
+// value cut to 32 bits would refuse these; the 32-bit one must still see a
+// file's high word, or a picture 4 GiB from the end would look close to it.
+TEST(PictureInfo, CountsPastThirtyTwoBits) {
   const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(6, 3));
-  const intptr_t fourGiB = static_cast<intptr_t>(uint64_t{1} << 32);
-  // A length whose low 32 bits are 10: only the picture's bytes are read.
-  RawRecord inMemory;
-  EXPECT_EQ(Plugin().getPictureInfo(reinterpret_cast<const char*>(image.data()), fourGiB + 10,
-                                    kMemoryMode, inMemory.record()),
-            Ok);
-  inMemory.freeText();
-  // A picture 100 bytes past 4 GiB into a sparse file.
+  const bool wide = sizeof(void*) == 8;
+  if (wide) {
+    // A length whose low 32 bits are 10: only the picture's bytes are read.
+    const intptr_t length = static_cast<intptr_t>((uint64_t{1} << 32) + 10);
+    RawRecord inMemory;
+    EXPECT_EQ(Plugin().getPictureInfo(reinterpret_cast<const char*>(image.data()), length,
+                                      kMemoryMode, inMemory.record()),
+              Ok);
+    inMemory.freeText();
+  }
+  // A picture 100 bytes past 4 GiB into a sparse file, and one at 100 with 4
+  // GiB after it. At 32 bits the first lies past any offset, and the rest
+  // after the second is past any count: refused, never read from the low word.
   testwpp::TempFile sparse(image, uint64_t{1} << 32 | 100);
-  RawRecord inFile;
-  EXPECT_EQ(Plugin().getPictureInfo(sparse.path(), fourGiB + 100, kFileMode, inFile.record()), Ok);
-  ExpectRecordFor(inFile, 6, 3);
-  inFile.freeText();
-  Dib dib;
-  dib.result = Plugin().getPicture(sparse.path(), fourGiB + 100, kFileMode, &dib.info, &dib.bits,
-                                   nullptr, 0);
-  EXPECT_EQ(dib.result, Ok);
+  testwpp::TempFile longTail(Bytes(1, 0xEE), (uint64_t{1} << 32) + 200);
+  {
+    std::fstream out(longTail.path(), std::ios::in | std::ios::out | std::ios::binary);
+    out.seekp(100);
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
+    ASSERT_TRUE(out.good());
+  }
+  const struct {
+    const char* what;
+    const char* path;
+    int64_t offset;
+  } cases[] = {{"picture at 4 GiB + 100", sparse.path(), (int64_t{1} << 32) + 100},
+               {"4 GiB after the picture", longTail.path(), 100}};
+  for (const auto& c : cases) {
+    if (!wide && c.offset > INTPTR_MAX) continue;
+    const PluginResult want = wide ? Ok : UnsupportedFormat;
+    RawRecord inFile;
+    EXPECT_EQ(Plugin().getPictureInfo(c.path, static_cast<intptr_t>(c.offset), kFileMode,
+                                      inFile.record()),
+              want)
+        << c.what;
+    if (wide) {
+      ExpectRecordFor(inFile, 6, 3);
+      inFile.freeText();
+    } else {
+      EXPECT_TRUE(inFile.untouched()) << c.what;
+    }
+    Dib dib;
+    dib.result = Plugin().getPicture(c.path, static_cast<intptr_t>(c.offset), kFileMode, &dib.info,
+                                     &dib.bits, nullptr, 0);
+    EXPECT_EQ(dib.result, want) << c.what;
+  }
 }
 
 // Some hosts load and free the plug-in for every file they show.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "host/wpp_writer.h"
+#include "tools/wpp_writer.h"
 
 namespace testwpp {
 

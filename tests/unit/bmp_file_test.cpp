@@ -2,7 +2,7 @@
 // malformed header must never make it write past the bits block or announce
 // a size the file does not have.
 
-#include "host/bmp_file.h"
+#include "tools/bmp_file.h"
 
 #include <gtest/gtest.h>
 

@@ -2,6 +2,9 @@
 // at awkward alignments, writing nothing outside its row.
 
 #include "wpp/convert_rows.h"
+#if defined(__x86_64__) || defined(__i386__)
+#include "wpp/cpu_x86.h"
+#endif
 
 #include <string.h>
 
@@ -9,30 +12,38 @@
 
 namespace {
 
-using RowFunction = void (*)(const uint8_t*, uint8_t*, uint32_t);
-
-struct PathCase {
-  const char* name;
-  RowFunction convert;
-  wpp::ConvertPath needs;
-};
+using wpp::ConvertPath;
 
 // The compiler's own reading of the CPU and the system, a second opinion
 // beside the plug-in's probe.
-wpp::ConvertPath BestPathHere() {
+ConvertPath BestPathHere() {
+#if defined(__aarch64__)
+  return ConvertPath::Neon;
+#elif defined(__x86_64__) || defined(__i386__)
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
-    return wpp::ConvertPath::Avx512;
-  return __builtin_cpu_supports("avx2") ? wpp::ConvertPath::Avx2 : wpp::ConvertPath::Sse2;
+    return ConvertPath::Avx512;
+  return __builtin_cpu_supports("avx2") ? ConvertPath::Avx2 : ConvertPath::Sse2;
+#else
+  return ConvertPath::Scalar;
+#endif
 }
 
-bool CanRun(wpp::ConvertPath path) { return path <= BestPathHere(); }
+// The paths this build has and this CPU runs.
+std::vector<ConvertPath> PathsHere() {
+  std::vector<ConvertPath> paths;
+  for (ConvertPath path : wpp::kAllConvertPaths)
+    if (wpp::RowConverterFor(path) != nullptr && path <= BestPathHere()) paths.push_back(path);
+  return paths;
+}
 
-class ConvertRows : public ::testing::TestWithParam<PathCase> {};
+class ConvertRows : public ::testing::TestWithParam<ConvertPath> {};
 
 TEST_P(ConvertRows, MatchTheFormulaForEveryWidthAndAlignment) {
-  const PathCase& path = GetParam();
-  if (!CanRun(path.needs)) GTEST_SKIP() << "this CPU cannot run " << path.name;
+  const char* name = wpp::ConvertPathName(GetParam());
+  const wpp::RowConverter convert = wpp::RowConverterFor(GetParam());
+  if (convert == nullptr) GTEST_SKIP() << "this build has no " << name << " path";
+  if (GetParam() > BestPathHere()) GTEST_SKIP() << "this CPU cannot run " << name;
   std::vector<uint32_t> widths;
   for (uint32_t w = 1; w <= 67; ++w) widths.push_back(w);
   for (uint32_t w : {127u, 128u, 129u, 1000u, 4095u, 4096u, 4103u}) widths.push_back(w);
@@ -47,19 +58,18 @@ TEST_P(ConvertRows, MatchTheFormulaForEveryWidthAndAlignment) {
           source[sourceShift + 2 * i + 1] = static_cast<uint8_t>(pixels[i] >> 8);
         }
         std::vector<uint8_t> destination(2 * width + 2 * kGuard, 0xCD);
-        path.convert(source.data() + sourceShift, destination.data() + kGuard + destinationShift,
-                     width);
+        convert(source.data() + sourceShift, destination.data() + kGuard + destinationShift, width);
         for (size_t i = 0; i < destination.size(); ++i) {
           const size_t at = i - kGuard - destinationShift;
           if (i >= kGuard + destinationShift && at < 2 * size_t{width}) {
             const uint16_t want = testwpp::ReferencePixel(pixels[at / 2]);
             const uint8_t wantByte = static_cast<uint8_t>(at % 2 ? want >> 8 : want);
             ASSERT_EQ(destination[i], wantByte)
-                << path.name << " width " << width << " pixel " << at / 2 << " shifts "
-                << sourceShift << "/" << destinationShift;
+                << name << " width " << width << " pixel " << at / 2 << " shifts " << sourceShift
+                << "/" << destinationShift;
           } else {
             ASSERT_EQ(destination[i], 0xCD)
-                << path.name << " wrote outside the row, width " << width << " byte " << i;
+                << name << " wrote outside the row, width " << width << " byte " << i;
           }
         }
       }
@@ -67,24 +77,18 @@ TEST_P(ConvertRows, MatchTheFormulaForEveryWidthAndAlignment) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, ConvertRows,
-    ::testing::Values(PathCase{"scalar", wpp::ConvertRowScalar, wpp::ConvertPath::Scalar},
-                      PathCase{"sse2", wpp::ConvertRowSse2, wpp::ConvertPath::Sse2},
-                      PathCase{"avx2", wpp::ConvertRowAvx2, wpp::ConvertPath::Avx2},
-                      PathCase{"avx512", wpp::ConvertRowAvx512, wpp::ConvertPath::Avx512}),
-    [](const ::testing::TestParamInfo<PathCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Paths, ConvertRows, ::testing::ValuesIn(wpp::kAllConvertPaths),
+                         [](const ::testing::TestParamInfo<ConvertPath>& info) {
+                           return std::string(wpp::ConvertPathName(info.param));
+                         });
 
 TEST(ConvertPicture, EveryPathGivesTheReferenceDib) {
-  std::vector<wpp::ConvertPath> paths;
-  for (auto path : {wpp::ConvertPath::Scalar, wpp::ConvertPath::Sse2, wpp::ConvertPath::Avx2,
-                    wpp::ConvertPath::Avx512})
-    if (CanRun(path)) paths.push_back(path);
+  const std::vector<ConvertPath> paths = PathsHere();
   for (uint32_t width : {1u, 2u, 5u, 8u, 17u, 63u, 640u}) {
     const testwpp::ImageSpec wppImage = testwpp::RandomImage(width, 5, width);
     const testwpp::Bytes image = testwpp::EncodeWpp(wppImage);
     const testwpp::Bytes want = testwpp::ReferenceDibBits(wppImage);
-    for (wpp::ConvertPath path : paths) {
+    for (ConvertPath path : paths) {
       testwpp::Bytes bits(want.size(), 0xEE);
       bits[bits.size() - 4] = bits[bits.size() - 3] = bits[bits.size() - 2] =
           bits[bits.size() - 1] = 0;
@@ -100,5 +104,29 @@ TEST(ConvertPicture, EveryPathGivesTheReferenceDib) {
 TEST(ConvertPicture, PicksTheBestPathThisCpuCanRun) {
   EXPECT_EQ(wpp::PickConvertPath(), BestPathHere());
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+// The choice from the probe's words: a wide path only where the CPU has it
+// and the system saves its registers.
+TEST(ConvertPicture, ChoosesFromTheCpusWordsAndTheSystemsState) {
+  constexpr uint32_t kOsxsave = 1u << 27, kAvx = 1u << 28;
+  constexpr uint32_t kAvx2 = 1u << 5, kAvx512 = (1u << 16) | (1u << 30);
+  const struct {
+    const char* what;
+    wpp::X86CpuWords words;
+    ConvertPath want;
+  } cases[] = {
+      {"everything", {7, kOsxsave | kAvx, kAvx2 | kAvx512, 0xE7}, ConvertPath::Avx512},
+      {"no ZMM state saved", {7, kOsxsave | kAvx, kAvx2 | kAvx512, 0x07}, ConvertPath::Avx2},
+      {"no mask state saved", {7, kOsxsave | kAvx, kAvx2 | kAvx512, 0xC7}, ConvertPath::Avx2},
+      {"AVX-512F without BW", {7, kOsxsave | kAvx, kAvx2 | (1u << 16), 0xE7}, ConvertPath::Avx2},
+      {"no YMM state saved", {7, kOsxsave | kAvx, kAvx2, 0x03}, ConvertPath::Sse2},
+      {"no AVX", {7, kOsxsave, kAvx2, 0x07}, ConvertPath::Sse2},
+      {"no OSXSAVE", {7, kAvx, kAvx2 | kAvx512, 0xE7}, ConvertPath::Sse2},
+      {"no leaf 7", {6, kOsxsave | kAvx, kAvx2 | kAvx512, 0xE7}, ConvertPath::Sse2},
+  };
+  for (const auto& c : cases) EXPECT_EQ(wpp::ChooseX86Path(c.words), c.want) << c.what;
+}
+#endif
 
 }  // namespace

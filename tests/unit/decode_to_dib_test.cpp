@@ -39,16 +39,27 @@ TEST_F(DecodeToDibAllocation, AFailedBlockLeavesNothingAndBothSlotsNull) {
 }
 
 TEST_F(DecodeToDibAllocation, ABitsBlockPastThirtyTwoBitsIsOutOfMemory) {
-  // An odd width pads every row: 65535 x 32768 fits in dataLength but its
-  // aligned rows do not fit in 32 bits. Nothing may be allocated or read.
-  const testwpp::Bytes head = testwpp::HeaderOnly(4294901764u, 65535, 32768);
-  ASSERT_TRUE(CheckHeader(head.data()));
-  const uint32_t allocationsBefore = PlatformCallCount(PlatformCall::Alloc);
-  BlockHandle info = reinterpret_cast<BlockHandle>(1), bits = reinterpret_cast<BlockHandle>(1);
-  EXPECT_EQ(DecodeToDib(0xFFFFFFFFu, &info, &bits, nullptr, 0, head.data()), OutOfMemory);
-  EXPECT_EQ(info, nullptr);
-  EXPECT_EQ(bits, nullptr);
-  EXPECT_EQ(PlatformCallCount(PlatformCall::Alloc), allocationsBefore);
+  // An odd width pads every row, so dataLength can fit 32 bits while the
+  // aligned rows and their 4-byte trailer do not. Nothing may be allocated or read.
+  const struct {
+    const char* what;
+    uint16_t width, height;
+  } cases[] = {
+      {"far past the edge", 65535, 32768},
+      // Rows of 0xFFFFFFFC bytes: the block would be exactly 2^32.
+      {"one byte past the edge", 42965, 49981},
+  };
+  for (const auto& c : cases) {
+    const uint32_t dataLength = 2u * c.width * c.height + 4;
+    const testwpp::Bytes head = testwpp::HeaderOnly(dataLength, c.width, c.height);
+    ASSERT_TRUE(CheckHeader(head.data())) << c.what;
+    const uint32_t allocationsBefore = PlatformCallCount(PlatformCall::Alloc);
+    BlockHandle info = reinterpret_cast<BlockHandle>(1), bits = reinterpret_cast<BlockHandle>(1);
+    EXPECT_EQ(DecodeToDib(SIZE_MAX, &info, &bits, nullptr, 0, head.data()), OutOfMemory) << c.what;
+    EXPECT_EQ(info, nullptr) << c.what;
+    EXPECT_EQ(bits, nullptr) << c.what;
+    EXPECT_EQ(PlatformCallCount(PlatformCall::Alloc), allocationsBefore) << c.what;
+  }
 }
 
 TEST_F(DecodeToDibAllocation, ShortSourcesAreRefusedBeforeAnything) {

@@ -1,4 +1,4 @@
-#include "host/wpp_writer.h"
+#include "tools/wpp_writer.h"
 
 #include "wpp/bytes.h"
 #include "wpp/wpp.h"

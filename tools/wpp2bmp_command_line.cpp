@@ -1,6 +1,6 @@
 // wpp2bmp's command line: its options, its help text and its exit statuses.
 
-#include "host/wpp2bmp_command_line.h"
+#include "tools/wpp2bmp_command_line.h"
 
 #include <stdint.h>
 #include <stdlib.h>
@@ -11,15 +11,28 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kExitMeanings[] = {
-    "every input converted",
-    "bad command line, or the plug-in is missing or not an import filter",
-    "not a WPP image (or nothing whole at the offset)",
-    "the file cannot be opened or read",
-    "out of memory",
-    "cancelled",
-    "the BMP file cannot be written",
+constexpr struct {
+  Exit status;
+  const char* meaning;
+} kExitMeanings[] = {
+    {kOk, "every input converted"},
+    {kUsage, "bad command line, or the plug-in is missing or not an import filter"},
+    {kNotWpp, "not a WPP image (or nothing whole at the offset)"},
+    {kUnreadable, "the file cannot be opened or read"},
+    {kOutOfMemory, "out of memory"},
+    {kCancelled, "cancelled"},
+    {kCannotWrite, "the BMP file cannot be written"},
+    {kPluginMisbehaved, "the plug-in gave an unexpected result or a malformed picture"},
 };
+
+// Every status has its meaning, in order.
+constexpr bool EveryStatusInOrder() {
+  int next = 0;
+  for (const auto& entry : kExitMeanings)
+    if (entry.status != next++) return false;
+  return next == kExitCount;
+}
+static_assert(EveryStatusInOrder(), "one meaning per exit status, in the enum's order");
 
 constexpr const char* kHelp =
     "usage: wpp2bmp [options] INPUT.wpp...\n"
@@ -46,8 +59,7 @@ constexpr const char* kHelp =
 
 void PrintHelp(FILE* to) {
   fputs(kHelp, to);
-  for (int status = 0; status < 7; ++status)
-    fprintf(to, "  %d  %s\n", status, kExitMeanings[status]);
+  for (const auto& entry : kExitMeanings) fprintf(to, "  %d  %s\n", entry.status, entry.meaning);
 }
 
 std::string Utf8(const fs::path& path) {

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/wpp_writer.h"
+#include "tools/wpp_writer.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ std::vector<uint16_t> Pattern(uint32_t width, uint32_t height) {
         r = hues[sector][0] * shade / 255, g = hues[sector][1] * shade / 255,
         b = hues[sector][2] * shade / 255;
       }
-      // A white frame marks the top-left corner, so a flip is plain to see.
+      // A white block fills the top-left corner, so a flip is plain to see.
       if (x < width / 16 && y < height / 16) r = g = b = 255;
       pixels[size_t{y} * width + x] = Rgb565(r, g, b);
     }

@@ -7,9 +7,19 @@
 #include <string>
 #include <vector>
 
-// The exit statuses, the one list of them: the help text prints it, and the
-// tool's tests hold README.md's table to it.
-enum Exit : int { kOk, kUsage, kNotWpp, kUnreadable, kOutOfMemory, kCancelled, kCannotWrite };
+// The exit statuses, the one list of them: the help text prints their
+// meanings, and the tool's tests hold README.md's table to it.
+enum Exit : int {
+  kOk,
+  kUsage,
+  kNotWpp,
+  kUnreadable,
+  kOutOfMemory,
+  kCancelled,
+  kCannotWrite,
+  kPluginMisbehaved,
+  kExitCount
+};
 
 struct Options {
   std::filesystem::path output, plugin;

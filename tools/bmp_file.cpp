@@ -1,11 +1,16 @@
 // Checking the plug-in's DIB blocks and framing them as a BMP file.
 
-#include "host/bmp_file.h"
+#include "tools/bmp_file.h"
 
 #include <fstream>
 #include <random>
 
 #include "wpp/bytes.h"
+
+namespace {
+// bfSize, the whole file's size, is a 32-bit field.
+constexpr uint64_t kLargestBmpFile = 0xFFFFFFFFull;
+}  // namespace
 
 bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bits,
                  uint64_t bitsBlockSize, BmpParts* parts, std::string* problem) {
@@ -33,7 +38,7 @@ bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bit
     *problem = "biSizeImage is not the size of the rows in the bits block";
     return false;
   }
-  if (uint64_t{kBmpFileHeaderSize} + kBmpInfoHeaderSize + sizeImage > 0xFFFFFFFFull) {
+  if (uint64_t{kBmpFileHeaderSize} + kBmpInfoHeaderSize + sizeImage > kLargestBmpFile) {
     *problem = "the picture is too large for a BMP file";
     return false;
   }

@@ -11,16 +11,17 @@
 #include <type_traits>
 #include <vector>
 
-#include "host/bmp_file.h"
 #include "host/plugin_loader.h"
-#include "host/wpp2bmp_command_line.h"
 #include "platform/platform.h"
+#include "tools/bmp_file.h"
+#include "tools/wpp2bmp_command_line.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint32_t kHeadBytes = 2000;  // what a viewer hands IsSupported
+// GetPluginInfo's strings are short; a viewer's buffer of this size holds any.
+constexpr int32_t kPluginStringBytes = 256;
 // Windows paths are UTF-16, and only the wide entry points take every one.
 constexpr bool kWidePaths = std::is_same_v<fs::path::value_type, wchar_t>;
 
@@ -28,9 +29,11 @@ volatile sig_atomic_t cancelRequested = 0;
 extern "C" void OnInterrupt(int) { cancelRequested = 1; }
 
 std::string PluginString(const LoadedPlugin& plugin, int32_t index) {
-  char buffer[256] = {};
-  const int32_t length = plugin.getPluginInfo(index, buffer, sizeof buffer);
-  return length > 0 && length < 256 ? std::string(buffer, static_cast<size_t>(length)) : "";
+  char buffer[kPluginStringBytes] = {};
+  const int32_t length = plugin.getPluginInfo(index, buffer, kPluginStringBytes);
+  return length > 0 && length < kPluginStringBytes
+             ? std::string(buffer, static_cast<size_t>(length))
+             : "";
 }
 
 // Up to limit bytes from offset on; false when the file cannot be read.
@@ -62,7 +65,8 @@ int ReportResult(const fs::path& input, int32_t result) {
                   {Aborted, kCancelled, "cancelled"}};
   for (const auto& reason : kReasons)
     if (reason.result == result) return Fail(input, reason.status, reason.why);
-  return Fail(input, kUsage, "the plug-in gave an unexpected result " + std::to_string(result));
+  return Fail(input, kPluginMisbehaved,
+              "the plug-in gave an unexpected result " + std::to_string(result));
 }
 
 bool Cancelled() { return cancelRequested != 0; }
@@ -95,14 +99,14 @@ int ConvertOne(const LoadedPlugin& plugin, const Options& o, const fs::path& inp
   // The file is read once: its head for the support test, or all of it for memory mode.
   std::vector<uint8_t> bytes;
   try {
-    if (!ReadInput(input, o.offset, o.memory ? SIZE_MAX : kHeadBytes, &bytes))
+    if (!ReadInput(input, o.offset, o.memory ? SIZE_MAX : kSupportHeadBytes, &bytes))
       return ReportResult(input, ReadError);
   } catch (const std::bad_alloc&) {
     return ReportResult(input, OutOfMemory);
   }
   std::vector<uint8_t> head(bytes.begin(),
-                            bytes.begin() + std::min<size_t>(bytes.size(), kHeadBytes));
-  head.resize(kHeadBytes, 0);
+                            bytes.begin() + std::min<size_t>(bytes.size(), kSupportHeadBytes));
+  head.resize(kSupportHeadBytes, 0);
   if (plugin.isSupported(nullptr, head.data()) != 1) return ReportResult(input, UnsupportedFormat);
 
   // The plug-in's source: the file by its path (wide where paths are), or the bytes.
@@ -111,7 +115,7 @@ int ConvertOne(const LoadedPlugin& plugin, const Options& o, const fs::path& inp
   const std::string narrowPath = wide || o.memory ? "" : NarrowPath(input);
   const char* source = o.memory ? reinterpret_cast<const char*>(bytes.data()) : narrowPath.c_str();
   const intptr_t offsetOrLength = o.memory ? static_cast<intptr_t>(bytes.size()) : o.offset;
-  const uint32_t mode = o.memory ? 1 : 0;
+  const uint32_t mode = o.memory ? kMemoryMode : kFileMode;
 
   PictureInfoRecord record = {};
   const PluginResult infoResult =
@@ -143,7 +147,7 @@ int ConvertOne(const LoadedPlugin& plugin, const Options& o, const fs::path& inp
     status = ReportResult(input, result);
   else if (!DescribeBmp(static_cast<const uint8_t*>(info), LocalSize(info),
                         static_cast<const uint8_t*>(bits), LocalSize(bits), &parts, &problem))
-    status = Fail(input, kUsage, "the plug-in gave a malformed picture: " + problem);
+    status = Fail(input, kPluginMisbehaved, "the plug-in gave a malformed picture: " + problem);
   else if ((written = WriteBmpFile(OutputPath(o, input), parts, Cancelled, &problem)) !=
            BmpWrite::Written)
     status = written == BmpWrite::Cancelled ? ReportResult(input, Aborted)
@@ -188,11 +192,14 @@ int Run(const std::vector<fs::path>& args) {
     UnloadPlugin(&plugin);
     return kUsage;
   }
-  if (o.version) printf("wpp2bmp 1.1; plug-in: %s\n", PluginString(plugin, 1).c_str());
+  if (o.version) printf("wpp2bmp " WPP_VERSION "; plug-in: %s\n", PluginString(plugin, 1).c_str());
   if (o.pluginInfo) {
     printf("plug-in:     %s\n", pluginPath.c_str());
+    // One label per information string, in the order of their indexes.
     const char* labels[] = {"interface:  ", "description:", "pattern:    ", "format:     "};
-    for (int32_t i = 0; i < 4; ++i) printf("%s %s\n", labels[i], PluginString(plugin, i).c_str());
+    int32_t index = 0;
+    for (const char* label : labels)
+      printf("%s %s\n", label, PluginString(plugin, index++).c_str());
     printf("paths:       %s\n", kWidePaths && plugin.hasWide()
                                     ? "UTF-16, through the wide entry points"
                                     : "8-bit, through the 8-bit entry points");

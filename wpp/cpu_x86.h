@@ -1,0 +1,21 @@
+// What the x86 paths need of the CPU and the operating system, as the words
+// one CPUID/XGETBV probe reads, so the choice is a pure function of them.
+#pragma once
+
+#include <stdint.h>
+
+#include "wpp/convert_rows.h"
+
+namespace wpp {
+
+struct X86CpuWords {
+  uint32_t maxLeaf;   // CPUID leaf 0, EAX
+  uint32_t leaf1Ecx;  // CPUID leaf 1, ECX: OSXSAVE (bit 27), AVX (bit 28)
+  uint32_t leaf7Ebx;  // CPUID leaf 7, EBX: AVX2 (5), AVX512F (16), AVX512BW (30); 0 below leaf 7
+  uint32_t xcr0;      // XGETBV 0, low word: the register state the system saves; 0 without OSXSAVE
+};
+
+// The best x86 path those words allow; SSE2, the build's floor, at least.
+ConvertPath ChooseX86Path(const X86CpuWords& words);
+
+}  // namespace wpp
