@@ -4,7 +4,7 @@ The pictures are read back by Pillow's BMP decoder, which we did not write,
 and compared byte for byte with a BMP framed here from first principles, so
 both builds of the tool must produce the very same files.
 
-    wpp2bmp_test.py --tool PATH [--emulator PATH] [--make-wpp PATH --samples DIR]
+    wpp2bmp_test.py --tool PATH [--emulator PATH] [--windows] [--make-wpp PATH --samples DIR]
 """
 
 import argparse
@@ -196,7 +196,7 @@ class Wpp2Bmp(unittest.TestCase):
         self.assertIn("interface:   00IN\n", out)
         self.assertIn("pattern:     *.wpp\n", out)
         # Windows paths are UTF-16: the tool takes the wide entry points there.
-        wide = "UTF-16, through the wide entry points" if ARGS.emulator else "8-bit"
+        wide = "UTF-16, through the wide entry points" if ARGS.windows else "8-bit"
         self.assertRegex(out, "paths: +" + wide)
 
     def test_a_name_no_code_page_spells_converts(self):
@@ -232,6 +232,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
     parser.add_argument("--emulator", default="")
+    parser.add_argument("--windows", action="store_true")
     parser.add_argument("--scratch", required=True)
     parser.add_argument("--samples", default="")
     ARGS, rest = parser.parse_known_args()

@@ -7,8 +7,11 @@
 #endif
 
 #include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "tests/support/image_builder.h"
+#include "wpp/bytes.h"
 
 namespace {
 
@@ -42,7 +45,6 @@ class ConvertRows : public ::testing::TestWithParam<ConvertPath> {};
 TEST_P(ConvertRows, MatchTheFormulaForEveryWidthAndAlignment) {
   const char* name = wpp::ConvertPathName(GetParam());
   const wpp::RowConverter convert = wpp::RowConverterFor(GetParam());
-  if (convert == nullptr) GTEST_SKIP() << "this build has no " << name << " path";
   if (GetParam() > BestPathHere()) GTEST_SKIP() << "this CPU cannot run " << name;
   std::vector<uint32_t> widths;
   for (uint32_t w = 1; w <= 67; ++w) widths.push_back(w);
@@ -77,7 +79,43 @@ TEST_P(ConvertRows, MatchTheFormulaForEveryWidthAndAlignment) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, ConvertRows, ::testing::ValuesIn(wpp::kAllConvertPaths),
+// A row that ends on the last byte of a page, source and destination both,
+// the next page inaccessible: a path that reads or writes one byte past
+// either buffer faults.
+TEST_P(ConvertRows, TouchNothingPastARowThatEndsOnAPage) {
+  const char* name = wpp::ConvertPathName(GetParam());
+  if (GetParam() > BestPathHere()) GTEST_SKIP() << "this CPU cannot run " << name;
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const size_t span = 2 * 4096 + page;  // room for the widest row, then the guard page
+  auto* const pages = static_cast<uint8_t*>(
+      mmap(nullptr, 2 * span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  uint8_t* const sourceEnd = pages + span - page;
+  uint8_t* const destinationEnd = pages + 2 * span - page;
+  ASSERT_EQ(mprotect(sourceEnd, page, PROT_NONE), 0);
+  ASSERT_EQ(mprotect(destinationEnd, page, PROT_NONE), 0);
+  for (uint32_t width = 1; width <= 4096; width += width < 70 ? 1 : 1021) {
+    const std::vector<uint16_t> pixels = testwpp::RandomPixels(width, 1);
+    uint8_t* source = sourceEnd - 2 * width;
+    uint8_t* destination = destinationEnd - 2 * width;
+    for (uint32_t i = 0; i < width; ++i) wpp::StoreLe16(source + 2 * i, pixels[i]);
+    wpp::RowConverterFor(GetParam())(source, destination, width);
+    for (uint32_t i = 0; i < width; ++i)
+      ASSERT_EQ(wpp::LoadLe16(destination + 2 * i), testwpp::ReferencePixel(pixels[i]))
+          << name << " width " << width << " pixel " << i;
+  }
+  munmap(pages, 2 * span);
+}
+
+// The paths this build has: the reference and its CPU family's own.
+std::vector<ConvertPath> PathsOfThisBuild() {
+  std::vector<ConvertPath> paths;
+  for (ConvertPath path : wpp::kAllConvertPaths)
+    if (wpp::RowConverterFor(path) != nullptr) paths.push_back(path);
+  return paths;
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, ConvertRows, ::testing::ValuesIn(PathsOfThisBuild()),
                          [](const ::testing::TestParamInfo<ConvertPath>& info) {
                            return std::string(wpp::ConvertPathName(info.param));
                          });

@@ -1,0 +1,58 @@
+// Output for programs with no C runtime: text and decimal numbers written to
+// standard output with WriteFile. Nothing here formats through the system's
+// printf family (Wine's ARM64 one reads a va_list in another shape).
+#pragma once
+
+#include <stdint.h>
+
+#include "platform/platform.h"
+
+namespace bare {
+
+inline void Print(const char* text) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(lstrlenA(text)), &written,
+            nullptr);
+}
+
+inline void PrintNumber(int64_t value) {
+  char digits[24];
+  char* p = digits + sizeof digits;
+  *--p = '\0';
+  const bool negative = value < 0;
+  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  do {
+    *--p = static_cast<char>('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (negative) *--p = '-';
+  Print(p);
+}
+
+// Paths: above MAX_PATH, and small enough that no frame needs a stack probe.
+constexpr uint32_t kPathChars = 300;
+
+// Appends tail to the NUL-terminated path, as far as it fits.
+inline void Append(char16_t* path, const char16_t* tail) {
+  uint32_t at = 0;
+  while (path[at] != u'\0') ++at;
+  for (uint32_t i = 0; tail[i] != u'\0' && at + 1 < kPathChars; ++i) path[at++] = tail[i];
+  path[at] = u'\0';
+}
+
+// The folder this program runs from, with its trailing separator.
+inline void ProgramFolder(char16_t* path) {
+  uint32_t length = GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(path), kPathChars);
+  while (length > 0 && path[length - 1] != u'\\' && path[length - 1] != u'/') --length;
+  path[length] = u'\0';
+}
+
+// The plug-in file next to this program, loaded as a viewer loads it.
+inline HMODULE LoadPluginBesideUs() {
+  char16_t path[kPathChars];
+  ProgramFolder(path);
+  Append(path, u"" WPP_PLUGIN_FILE);
+  return LoadLibraryW(reinterpret_cast<const wchar_t*>(path));
+}
+
+}  // namespace bare

@@ -1,0 +1,136 @@
+// wpp2bmp's conversion for targets with no C or C++ runtime (ARM64 Windows),
+// so that the demo can show the ARM64 plug-in's pictures beside the others':
+//   bare_wpp2bmp.exe -o FOLDER INPUT.wpp...
+// Each input goes through the plug-in next to this program, as a viewer calls
+// it (the support test on the file's head, then GetPictureW by its UTF-16
+// path), into FOLDER\NAME.bmp: a 14-byte file header, the plug-in's
+// BITMAPINFOHEADER and its biSizeImage bytes of rows, as wpp2bmp writes it.
+// Exit status: 0 every input converted, 1 a bad command line or no plug-in,
+// 2 an input failed (the first failure's line says why).
+
+#include "platform/platform.h"
+#include "plugin/plugin.h"
+#include "tests/bare/bare_io.h"
+#include "wpp/bytes.h"
+
+namespace {
+
+using bare::Print;
+
+// The next argument of a command line, quoted or not, into word; false at
+// its end. Windows hands the line over whole.
+bool NextArgument(const char16_t** line, char16_t* word) {
+  const char16_t* p = *line;
+  while (*p == u' ' || *p == u'\t') ++p;
+  if (*p == u'\0') return false;
+  uint32_t length = 0;
+  bool quoted = false;
+  for (; *p != u'\0' && (quoted || (*p != u' ' && *p != u'\t')); ++p) {
+    if (*p == u'"') {
+      quoted = !quoted;
+    } else if (length + 1 < bare::kPathChars) {
+      word[length++] = *p;
+    }
+  }
+  word[length] = u'\0';
+  *line = p;
+  return true;
+}
+
+// FOLDER\NAME.bmp for the input's file name.
+void OutputPath(const char16_t* folder, const char16_t* input, char16_t* path) {
+  path[0] = u'\0';
+  bare::Append(path, folder);
+  bare::Append(path, u"\\");
+  const char16_t* name = input;
+  for (const char16_t* p = input; *p != u'\0'; ++p)
+    if (*p == u'\\' || *p == u'/') name = p + 1;
+  uint32_t at = 0;
+  while (path[at] != u'\0') ++at;
+  uint32_t stem = 0, dot = 0;
+  for (; name[stem] != u'\0' && at + stem + 5 < bare::kPathChars; ++stem) {
+    path[at + stem] = name[stem];
+    if (name[stem] == u'.') dot = stem;
+  }
+  path[at + (dot != 0 ? dot : stem)] = u'\0';
+  bare::Append(path, u".bmp");
+}
+
+bool WriteAll(HANDLE file, const void* bytes, uint32_t count) {
+  DWORD written = 0;
+  return WriteFile(file, bytes, count, &written, nullptr) && written == count;
+}
+
+// Converts one input; returns the reason it failed, or null.
+const char* Convert(HMODULE module, const char16_t* input, const char16_t* folder) {
+  const auto isSupported = reinterpret_cast<decltype(&IsSupportedW)>(
+      reinterpret_cast<void*>(GetProcAddress(module, "IsSupportedW")));
+  const auto getPicture = reinterpret_cast<decltype(&GetPictureW)>(
+      reinterpret_cast<void*>(GetProcAddress(module, "GetPictureW")));
+  if (isSupported == nullptr || getPicture == nullptr) return "the plug-in lacks an entry point";
+
+  // The support test on the file's head, as a viewer hands it over.
+  HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(input), GENERIC_READ, FILE_SHARE_READ,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "cannot be opened";
+  auto* head = static_cast<uint8_t*>(LocalAlloc(LMEM_ZEROINIT, kSupportHeadBytes));
+  DWORD read = 0;
+  const bool readOk = head != nullptr && ReadFile(file, head, kSupportHeadBytes, &read, nullptr);
+  CloseHandle(file);
+  const int32_t supported = readOk ? isSupported(input, head) : 0;
+  LocalFree(head);
+  if (!readOk) return "cannot be read";
+  if (supported != 1) return "not a WPP image";
+
+  BlockHandle info = nullptr, bits = nullptr;
+  const PluginResult result = getPicture(input, 0, kFileMode, &info, &bits, nullptr, 0);
+  if (result != Ok) return "the plug-in refused it";
+  const auto* header = static_cast<const uint8_t*>(info);
+  const uint32_t sizeImage = wpp::LoadLe32(header + 20);
+  uint8_t fileHeader[14] = {'B', 'M'};
+  wpp::StoreLe32(fileHeader + 2, 14 + 40 + sizeImage);
+  wpp::StoreLe32(fileHeader + 10, 14 + 40);
+
+  char16_t path[bare::kPathChars];
+  OutputPath(folder, input, path);
+  HANDLE out = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_WRITE, 0, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const bool written = out != INVALID_HANDLE_VALUE && WriteAll(out, fileHeader, 14) &&
+                       WriteAll(out, header, 40) && WriteAll(out, bits, sizeImage);
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  LocalFree(info);
+  LocalFree(bits);
+  return written ? nullptr : "the BMP file cannot be written";
+}
+
+}  // namespace
+
+extern "C" void WINAPI Start() {
+  const char16_t* line = reinterpret_cast<const char16_t*>(GetCommandLineW());
+  char16_t word[bare::kPathChars], folder[bare::kPathChars] = u".";
+  NextArgument(&line, word);  // the program's own name
+  HMODULE module = bare::LoadPluginBesideUs();
+  if (module == nullptr) {
+    Print("bare_wpp2bmp: the plug-in " WPP_PLUGIN_FILE " cannot be loaded\r\n");
+    ExitProcess(1);
+  }
+  uint32_t status = 0;
+  while (NextArgument(&line, word)) {
+    if (word[0] == u'-' && word[1] == u'o' && word[2] == u'\0') {
+      if (!NextArgument(&line, folder)) {
+        Print("usage: bare_wpp2bmp.exe -o FOLDER INPUT.wpp...\r\n");
+        ExitProcess(1);
+      }
+      continue;
+    }
+    const char* failure = Convert(module, word, folder);
+    if (failure != nullptr) {
+      Print("bare_wpp2bmp: an input failed: ");
+      Print(failure);
+      Print("\r\n");
+      if (status == 0) status = 2;
+    }
+  }
+  FreeLibrary(module);
+  ExitProcess(status);
+}
