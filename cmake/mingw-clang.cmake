@@ -10,7 +10,10 @@ set(CMAKE_C_COMPILER clang)
 set(CMAKE_CXX_COMPILER clang++)
 set(CMAKE_C_COMPILER_TARGET ${triple})
 set(CMAKE_CXX_COMPILER_TARGET ${triple})
-set(CMAKE_RC_COMPILER llvm-windres)
+# Debian names llvm-windres by its version only.
+find_program(CMAKE_RC_COMPILER NAMES llvm-windres llvm-windres-16 llvm-windres-15 llvm-windres-14
+             REQUIRED)
+set(CMAKE_RC_FLAGS_INIT "--target=${triple}")
 set(WPP_FREESTANDING ON)
 # Import libraries are made from our own lists of what we call (llvm-dlltool).
 set(WPP_DLLTOOL llvm-dlltool)

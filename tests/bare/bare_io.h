@@ -47,11 +47,16 @@ inline void ProgramFolder(char16_t* path) {
   path[length] = u'\0';
 }
 
-// The plug-in file next to this program, loaded as a viewer loads it.
-inline HMODULE LoadPluginBesideUs() {
-  char16_t path[kPathChars];
+// The plug-in file next to this program.
+inline void PluginBesideUs(char16_t* path) {
   ProgramFolder(path);
   Append(path, u"" WPP_PLUGIN_FILE);
+}
+
+// That file, loaded as a viewer loads it.
+inline HMODULE LoadPluginBesideUs() {
+  char16_t path[kPathChars];
+  PluginBesideUs(path);
   return LoadLibraryW(reinterpret_cast<const wchar_t*>(path));
 }
 
