@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The release archive, proven: built twice from the last commit in two
+# temporary folders, byte for byte the same (on a mismatch, which entry
+# differs and where); then taken as a user takes it, unpacked into an empty
+# folder, its checksums checked, and each plug-in loaded under Wine by a host
+# of its own kind, converting a sample to the very bytes the native build
+# writes. Needs the hosts built: build/win32, build/win64 and build/winarm64,
+# and build/native64 for the reference. WPP_SKIP_WIN32=1 leaves the 32-bit
+# load out, where the machine cannot run it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail=0
+
+export WPP_SETUP_DONE=1
+bash scripts/package "$scratch/first" >/dev/null
+bash scripts/package "$scratch/second" >/dev/null
+archive=$(cd "$scratch/first" && ls wpp-*.zip)
+if cmp -s "$scratch/first/$archive" "$scratch/second/$archive"; then
+  echo "package: two builds in two folders gave the same $archive"
+else
+  echo "package: two builds of $archive differ"
+  mkdir "$scratch/a" "$scratch/b"
+  (cd "$scratch/a" && unzip -q "../first/$archive")
+  (cd "$scratch/b" && unzip -q "../second/$archive")
+  for entry in $(unzip -Z1 "$scratch/first/$archive"); do
+    where=$(cmp "$scratch/a/$entry" "$scratch/b/$entry" 2>&1 | sed -n 's/.*differ: \(byte [0-9]*\).*/\1/p') || true
+    [ -z "$where" ] || echo "  $entry differs first at $where"
+  done
+  cmp "$scratch/first/$archive" "$scratch/second/$archive" || true
+  fail=1
+fi
+
+# As a user gets it.
+user=$scratch/user
+mkdir "$user"
+cp "$scratch/first/$archive" "$scratch/first/SHA256SUMS" "$user/"
+(cd "$user" && unzip -q "$archive" && sha256sum --quiet -c SHA256SUMS) || fail=1
+want=$scratch/want
+mkdir "$want"
+build/native64/wpp2bmp -q -o "$want" samples/colour-bars.wpp >/dev/null
+check_load() {  # what, then the command that converts into $scratch/have
+  local what=$1
+  shift
+  rm -rf "$scratch/have" && mkdir "$scratch/have"
+  if "$@" >/dev/null && cmp -s "$scratch/have/colour-bars.bmp" "$want/colour-bars.bmp"; then
+    echo "package: $what, loaded from the archive, converts the sample to the native bytes"
+  else
+    echo "package: $what, loaded from the archive, did not give the native bytes"
+    fail=1
+  fi
+}
+if [ "${WPP_SKIP_WIN32:-0}" != 1 ]; then
+  check_load wpp.spi bash scripts/wine-run build/win32/wpp2bmp.exe -q --plugin "$user/wpp.spi" \
+    -o "$scratch/have" samples/colour-bars.wpp
+fi
+check_load wpp.sph bash scripts/wine-run build/win64/wpp2bmp.exe -q --plugin "$user/wpp.sph" \
+  -o "$scratch/have" samples/colour-bars.wpp
+# The bare converter loads the plug-in beside itself, as a viewer in that folder would.
+cp build/winarm64/bare_wpp2bmp.exe "$user/"
+check_load wpp.spha bash scripts/wine-run "$user/bare_wpp2bmp.exe" -o "$scratch/have" \
+  samples/colour-bars.wpp
+
+if [ $fail = 0 ]; then echo "package: 1 passed, 0 failed"; else echo "package: 0 passed, 1 failed"; fi
+exit $fail
