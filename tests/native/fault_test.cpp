@@ -115,6 +115,16 @@ TEST_F(Faults, RefusalsInFileModeLeaveNothing) {
   EXPECT_EQ(Plugin().getPictureInfo(file->path(), -1, kFileMode,
                                     reinterpret_cast<PictureInfoRecord*>(record)),
             UnsupportedFormat);
+  // A header claiming far more than the file holds: refused before any block
+  // is taken for what could never arrive.
+  Bytes cut = testwpp::HeaderOnly(2u * 4096 * 4096 + 4, 4096, 4096);
+  cut.resize(cut.size() + 10, 0x33);
+  testwpp::TempFile cutFile(cut);
+  const uint32_t allocationsBefore = PlatformCallCount(PlatformCall::Alloc);
+  Dib dib;
+  dib.result = Plugin().getPicture(cutFile.path(), 0, kFileMode, &dib.info, &dib.bits, nullptr, 0);
+  EXPECT_EQ(dib.result, UnsupportedFormat);
+  EXPECT_EQ(PlatformCallCount(PlatformCall::Alloc), allocationsBefore);
   ExpectNothingHeld("refusal");
 }
 
