@@ -7,7 +7,7 @@
 
 #include "platform/platform.h"
 #include "plugin/plugin.h"
-#include "tests/bare/bare_io.h"
+#include "host/bare_host.h"
 #include "wpp/bytes.h"
 
 namespace {

@@ -1,6 +1,8 @@
-// Output for programs with no C runtime: text and decimal numbers written to
-// standard output with WriteFile. Nothing here formats through the system's
-// printf family (Wine's ARM64 one reads a va_list in another shape).
+// The viewer's side for programs with no C or C++ runtime (ARM64 Windows):
+// text and decimal numbers written to standard output with WriteFile, paths,
+// and the plug-in loaded from beside the program. Nothing here formats
+// through the system's printf family (Wine's ARM64 one reads a va_list in
+// another shape).
 #pragma once
 
 #include <stdint.h>
