@@ -88,7 +88,7 @@ class Wpp2Bmp(unittest.TestCase):
 
     def run_tool(self, *args):
         command = ([ARGS.emulator] if ARGS.emulator else []) + [ARGS.tool, "--quiet"] + list(args)
-        done = subprocess.run(command, cwd=self.folder, capture_output=True, timeout=300)
+        done = subprocess.run(command, cwd=self.folder, capture_output=True, timeout=900)
         return done.returncode, by_lines(done.stdout), by_lines(done.stderr)
 
     def assertBytesEqual(self, have, want):
