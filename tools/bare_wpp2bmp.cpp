@@ -8,9 +8,9 @@
 // Exit status: 0 every input converted, 1 a bad command line or no plug-in,
 // 2 an input failed (the first failure's line says why).
 
+#include "host/bare_host.h"
 #include "platform/platform.h"
 #include "plugin/plugin.h"
-#include "host/bare_host.h"
 #include "wpp/bytes.h"
 
 namespace {

@@ -5,9 +5,9 @@
 // written apart from the plug-in's. It prints one line per failed check and
 // ends with "N passed, N failed"; the exit status is 1 when any failed.
 
+#include "host/bare_host.h"
 #include "platform/platform.h"
 #include "plugin/plugin.h"
-#include "host/bare_host.h"
 #include "wpp/bytes.h"
 
 namespace {
