@@ -40,15 +40,27 @@ void PrintCase() {
   }
 }
 
+// Counts a failure and starts its line: "FAIL case: what". The caller ends it.
+void BeginFailure(const char* what) {
+  ++failed;
+  Print("FAIL ");
+  PrintCase();
+  Print(": ");
+  Print(what);
+}
+
+void PrintHaveWant(int64_t have, int64_t want) {
+  Print(": have ");
+  PrintNumber(have);
+  Print(", want ");
+  PrintNumber(want);
+}
+
 bool Expect(bool ok, const char* what) {
   if (ok) {
     ++passed;
   } else {
-    ++failed;
-    Print("FAIL ");
-    PrintCase();
-    Print(": ");
-    Print(what);
+    BeginFailure(what);
     Print("\r\n");
   }
   return ok;
@@ -56,15 +68,8 @@ bool Expect(bool ok, const char* what) {
 
 bool ExpectEqual(int64_t have, int64_t want, const char* what) {
   if (have == want) return Expect(true, what);
-  ++failed;
-  Print("FAIL ");
-  PrintCase();
-  Print(": ");
-  Print(what);
-  Print(": have ");
-  PrintNumber(have);
-  Print(", want ");
-  PrintNumber(want);
+  BeginFailure(what);
+  PrintHaveWant(have, want);
   Print("\r\n");
   return false;
 }
@@ -73,17 +78,10 @@ bool ExpectEqual(int64_t have, int64_t want, const char* what) {
 bool ExpectSameBytes(const uint8_t* have, const uint8_t* want, uint64_t count, const char* what) {
   for (uint64_t i = 0; i < count; ++i) {
     if (have[i] != want[i]) {
-      ++failed;
-      Print("FAIL ");
-      PrintCase();
-      Print(": ");
-      Print(what);
+      BeginFailure(what);
       Print(": first difference at byte ");
       PrintNumber(static_cast<int64_t>(i));
-      Print(": have ");
-      PrintNumber(have[i]);
-      Print(", want ");
-      PrintNumber(want[i]);
+      PrintHaveWant(have[i], want[i]);
       Print("\r\n");
       return false;
     }
