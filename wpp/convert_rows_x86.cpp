@@ -1,6 +1,8 @@
 // The x86 paths, and the run-time choice between them. The plug-in is built
-// for SSE2; the AVX2 and AVX-512BW paths are each compiled for their own
-// instructions and only run where CPUID and the operating system say they may.
+// for the family's floor, i686 at 32 bits (a CPU without SSE, which 32-bit
+// Windows still runs on): the SSE2, AVX2 and AVX-512BW paths are each compiled
+// for their own instructions and only run where CPUID and the operating
+// system say they may.
 // Every path writes with normal stores: a viewer's bits block has just been
 // allocated, so each page is faulted in and zeroed through the cache right
 // before we write it, and stores that bypass the cache lose there.
@@ -14,7 +16,7 @@
 namespace wpp {
 namespace {
 
-inline __m128i ConvertSse2(__m128i p) {
+__attribute__((target("sse2"))) inline __m128i ConvertSse2(__m128i p) {
   const __m128i high = _mm_set1_epi16(static_cast<short>(0xFFC0));
   const __m128i blue = _mm_set1_epi16(0x001F);
   return _mm_or_si128(_mm_srli_epi16(_mm_and_si128(p, high), 1), _mm_and_si128(p, blue));
@@ -44,7 +46,8 @@ __attribute__((target("avx512f,avx512bw"))) inline void ConvertMaskedAvx512(cons
   _mm512_mask_storeu_epi16(destination, mask, ConvertAvx512(a));
 }
 
-void ConvertRowSse2(const uint8_t* source, uint8_t* destination, uint32_t width) {
+__attribute__((target("sse2"))) void ConvertRowSse2(const uint8_t* source, uint8_t* destination,
+                                                    uint32_t width) {
   if (width < 8) {
     ConvertRowScalar(source, destination, width);
     return;
@@ -133,6 +136,7 @@ RowConverter RowConverterFor(ConvertPath path) {
 }
 
 ConvertPath ChooseX86Path(const X86CpuWords& words) {
+  if ((words.leaf1Edx & bit_SSE2) == 0) return ConvertPath::Scalar;
   // Without OSXSAVE the system saves no wide registers, whatever the CPU has.
   if ((words.leaf1Ecx & bit_OSXSAVE) == 0 || words.maxLeaf < 7) return ConvertPath::Sse2;
   if ((words.xcr0 & kAvx512State) == kAvx512State && (words.leaf7Ebx & bit_AVX512F) != 0 &&
@@ -149,7 +153,10 @@ ConvertPath PickConvertPath() {
   X86CpuWords words = {};
   unsigned eax, ebx, ecx, edx;
   words.maxLeaf = __get_cpuid_max(0, nullptr);
-  if (words.maxLeaf >= 1 && __get_cpuid(1, &eax, &ebx, &ecx, &edx)) words.leaf1Ecx = ecx;
+  if (words.maxLeaf >= 1 && __get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+    words.leaf1Ecx = ecx;
+    words.leaf1Edx = edx;
+  }
   if (words.leaf1Ecx & bit_OSXSAVE) {
     unsigned stateLow, stateHigh;
     __asm__ volatile("xgetbv" : "=a"(stateLow), "=d"(stateHigh) : "c"(0));

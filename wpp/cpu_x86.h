@@ -11,11 +11,13 @@ namespace wpp {
 struct X86CpuWords {
   uint32_t maxLeaf;   // CPUID leaf 0, EAX
   uint32_t leaf1Ecx;  // CPUID leaf 1, ECX: OSXSAVE (bit 27), AVX (bit 28)
+  uint32_t leaf1Edx;  // CPUID leaf 1, EDX: SSE2 (bit 26), which 32-bit CPUs may lack
   uint32_t leaf7Ebx;  // CPUID leaf 7, EBX: AVX2 (5), AVX512F (16), AVX512BW (30); 0 below leaf 7
   uint32_t xcr0;      // XGETBV 0, low word: the register state the system saves; 0 without OSXSAVE
 };
 
-// The best x86 path those words allow; SSE2, the build's floor, at least.
+// The best x86 path those words allow: the scalar one on a CPU without SSE2
+// (only 32-bit ones lack it), SSE2 at least on any other.
 ConvertPath ChooseX86Path(const X86CpuWords& words);
 
 }  // namespace wpp

@@ -4,7 +4,9 @@ The pictures are read back by Pillow's BMP decoder, which we did not write,
 and compared byte for byte with a BMP framed here from first principles, so
 both builds of the tool must produce the very same files.
 
-    wpp2bmp_test.py --tool PATH [--emulator PATH] [--windows] [--make-wpp PATH --samples DIR]
+    wpp2bmp_test.py --tool PATH --scratch DIR [--emulator COMMAND] [--windows] [--samples DIR]
+
+With WPP_MAKE_WPP naming make_wpp, the samples in --samples are remade and compared.
 
 Where every start of the tool is dear (a Windows build under Wine under an
 instruction emulator), WPP_TOOL_STARTS=2 runs only the test that takes two:
@@ -15,6 +17,7 @@ import argparse
 import os
 import random
 import re
+import shlex
 import shutil
 import struct
 import subprocess
@@ -87,7 +90,7 @@ class Wpp2Bmp(unittest.TestCase):
             return f.read()
 
     def run_tool(self, *args):
-        command = ([ARGS.emulator] if ARGS.emulator else []) + [ARGS.tool, "--quiet"] + list(args)
+        command = shlex.split(ARGS.emulator) + [ARGS.tool, "--quiet"] + list(args)
         done = subprocess.run(command, cwd=self.folder, capture_output=True, timeout=900)
         return done.returncode, by_lines(done.stdout), by_lines(done.stderr)
 

@@ -26,7 +26,8 @@ ConvertPath BestPathHere() {
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
     return ConvertPath::Avx512;
-  return __builtin_cpu_supports("avx2") ? ConvertPath::Avx2 : ConvertPath::Sse2;
+  if (__builtin_cpu_supports("avx2")) return ConvertPath::Avx2;
+  return __builtin_cpu_supports("sse2") ? ConvertPath::Sse2 : ConvertPath::Scalar;
 #else
   return ConvertPath::Scalar;
 #endif
@@ -147,21 +148,23 @@ TEST(ConvertPicture, PicksTheBestPathThisCpuCanRun) {
 // The choice from the probe's words: a wide path only where the CPU has it
 // and the system saves its registers.
 TEST(ConvertPicture, ChoosesFromTheCpusWordsAndTheSystemsState) {
-  constexpr uint32_t kOsxsave = 1u << 27, kAvx = 1u << 28;
+  constexpr uint32_t kOsxsave = 1u << 27, kAvx = 1u << 28, kSse2 = 1u << 26;
   constexpr uint32_t kAvx2 = 1u << 5, kAvx512 = (1u << 16) | (1u << 30);
   const struct {
     const char* what;
     wpp::X86CpuWords words;
     ConvertPath want;
   } cases[] = {
-      {"everything", {7, kOsxsave | kAvx, kAvx2 | kAvx512, 0xE7}, ConvertPath::Avx512},
-      {"no ZMM state saved", {7, kOsxsave | kAvx, kAvx2 | kAvx512, 0x07}, ConvertPath::Avx2},
-      {"no mask state saved", {7, kOsxsave | kAvx, kAvx2 | kAvx512, 0xC7}, ConvertPath::Avx2},
-      {"AVX-512F without BW", {7, kOsxsave | kAvx, kAvx2 | (1u << 16), 0xE7}, ConvertPath::Avx2},
-      {"no YMM state saved", {7, kOsxsave | kAvx, kAvx2, 0x03}, ConvertPath::Sse2},
-      {"no AVX", {7, kOsxsave, kAvx2, 0x07}, ConvertPath::Sse2},
-      {"no OSXSAVE", {7, kAvx, kAvx2 | kAvx512, 0xE7}, ConvertPath::Sse2},
-      {"no leaf 7", {6, kOsxsave | kAvx, kAvx2 | kAvx512, 0xE7}, ConvertPath::Sse2},
+      {"everything", {7, kOsxsave | kAvx, kSse2, kAvx2 | kAvx512, 0xE7}, ConvertPath::Avx512},
+      {"no ZMM state saved", {7, kOsxsave | kAvx, kSse2, kAvx2 | kAvx512, 0x07}, ConvertPath::Avx2},
+      {"no mask state saved", {7, kOsxsave | kAvx, kSse2, kAvx2 | kAvx512, 0xC7}, ConvertPath::Avx2},
+      {"AVX-512F without BW", {7, kOsxsave | kAvx, kSse2, kAvx2 | (1u << 16), 0xE7}, ConvertPath::Avx2},
+      {"no YMM state saved", {7, kOsxsave | kAvx, kSse2, kAvx2, 0x03}, ConvertPath::Sse2},
+      {"no AVX", {7, kOsxsave, kSse2, kAvx2, 0x07}, ConvertPath::Sse2},
+      {"no OSXSAVE", {7, kAvx, kSse2, kAvx2 | kAvx512, 0xE7}, ConvertPath::Sse2},
+      {"no leaf 7", {6, kOsxsave | kAvx, kSse2, kAvx2 | kAvx512, 0xE7}, ConvertPath::Sse2},
+      {"no SSE2 (a 32-bit CPU)", {1, 0, 0, 0, 0}, ConvertPath::Scalar},
+      {"no SSE2, whatever else", {7, kOsxsave | kAvx, 0, kAvx2 | kAvx512, 0xE7}, ConvertPath::Scalar},
   };
   for (const auto& c : cases) EXPECT_EQ(wpp::ChooseX86Path(c.words), c.want) << c.what;
 }
