@@ -157,14 +157,19 @@ TEST(ConvertPicture, ChoosesFromTheCpusWordsAndTheSystemsState) {
   } cases[] = {
       {"everything", {7, kOsxsave | kAvx, kSse2, kAvx2 | kAvx512, 0xE7}, ConvertPath::Avx512},
       {"no ZMM state saved", {7, kOsxsave | kAvx, kSse2, kAvx2 | kAvx512, 0x07}, ConvertPath::Avx2},
-      {"no mask state saved", {7, kOsxsave | kAvx, kSse2, kAvx2 | kAvx512, 0xC7}, ConvertPath::Avx2},
-      {"AVX-512F without BW", {7, kOsxsave | kAvx, kSse2, kAvx2 | (1u << 16), 0xE7}, ConvertPath::Avx2},
+      {"no mask state saved",
+       {7, kOsxsave | kAvx, kSse2, kAvx2 | kAvx512, 0xC7},
+       ConvertPath::Avx2},
+      {"AVX-512F without BW",
+       {7, kOsxsave | kAvx, kSse2, kAvx2 | (1u << 16), 0xE7},
+       ConvertPath::Avx2},
       {"no YMM state saved", {7, kOsxsave | kAvx, kSse2, kAvx2, 0x03}, ConvertPath::Sse2},
       {"no AVX", {7, kOsxsave, kSse2, kAvx2, 0x07}, ConvertPath::Sse2},
       {"no OSXSAVE", {7, kAvx, kSse2, kAvx2 | kAvx512, 0xE7}, ConvertPath::Sse2},
       {"no leaf 7", {6, kOsxsave | kAvx, kSse2, kAvx2 | kAvx512, 0xE7}, ConvertPath::Sse2},
-      {"no SSE2 (a 32-bit CPU)", {1, 0, 0, 0, 0}, ConvertPath::Scalar},
-      {"no SSE2, whatever else", {7, kOsxsave | kAvx, 0, kAvx2 | kAvx512, 0xE7}, ConvertPath::Scalar},
+      {"no SSE2, whatever else",
+       {7, kOsxsave | kAvx, 0, kAvx2 | kAvx512, 0xE7},
+       ConvertPath::Scalar},
   };
   for (const auto& c : cases) EXPECT_EQ(wpp::ChooseX86Path(c.words), c.want) << c.what;
 }
