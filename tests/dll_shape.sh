@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
-# The DLL as a viewer sees it: a DLL for the processor named (its machine
-# number: 0x14C x86, 0x8664 x86-64, 0xAA64 ARM64), KERNEL32.DLL its only
-# import, exactly the ten plain export names at ordinals 1 to 10, no section
-# that would hold mutable state, thread-local data or start-up code (.data,
-# .bss, .tls, .CRT), and no timestamp in its header, so that the same sources
-# give the same bytes. llvm-readobj reads all three processors' files alike.
-#   dll_shape.sh DLL MACHINE
+# The DLL as a viewer and a binary analyser see it, read with llvm-readobj
+# (all three processors' files alike):
+# - a DLL for the processor named (its machine number: 0x14C x86, 0x8664
+#   x86-64, 0xAA64 ARM64), with no timestamp in its header, so that the same
+#   sources give the same bytes;
+# - exactly the ten plain export names at ordinals 1 to 10;
+# - KERNEL32.DLL its only import, and of it exactly the plug-in's calls in
+#   KERNEL32_DEF (those before the bare programs' line);
+# - loaded at a random base (DYNAMIC_BASE; HIGH_ENTROPY_VA at 64 bits) into
+#   memory that does not run as code (NX_COMPAT); at 32 bits NO_SEH, as it
+#   registers no handler, and no DWARF unwind tables, which 32-bit Windows
+#   never reads;
+# - no section both writable and executable, no thread-local data, and no
+#   section that would hold mutable state or start-up code (.data, .bss,
+#   .tls, .CRT).
+#   dll_shape.sh DLL MACHINE KERNEL32_DEF
 set -euo pipefail
-dll=$1 machine=$2
+dll=$1 machine=$2 def=$3
 readobj=${READOBJ:-llvm-readobj}
 dump=$("$readobj" --file-headers --coff-imports --coff-exports --sections "$dll")
 fail=0
@@ -17,12 +26,16 @@ check() {  # what have want
     fail=1
   fi
 }
+field() { printf '%s\n' "$dump" | sed -n "s/^ *$1: .*(\(0x[0-9A-Fa-f]*\))\$/\1/p"; }
 
-check machine "$(printf '%s\n' "$dump" | sed -n 's/^ *Machine: .*(\(0x[0-9A-Fa-f]*\))$/\1/p')" "$machine"
-check timestamp "$(printf '%s\n' "$dump" | sed -n 's/^ *TimeDateStamp: .*(\(0x[0-9A-Fa-f]*\))$/\1/p')" 0x0
+check machine "$(field Machine)" "$machine"
+check timestamp "$(field TimeDateStamp)" 0x0
 check DLL "$(printf '%s\n' "$dump" | grep -c 'IMAGE_FILE_DLL (')" 1
-imports=$(printf '%s\n' "$dump" | awk '/^Import \{/{t=1; next} t && /^ *Name: /{print toupper($2); t=0}' | sort -u | tr '\n' ' ')
-check imports "$imports" "KERNEL32.DLL "
+libraries=$(printf '%s\n' "$dump" | awk '/^Import \{/{t=1; next} t && /^ *Name: /{print toupper($2); t=0}' | sort -u | tr '\n' ' ')
+check "imported DLLs" "$libraries" "KERNEL32.DLL "
+calls=$(printf '%s\n' "$dump" | awk '/^ *Symbol: /{print $2}' | sort | tr '\n' ' ')
+want=$(sed -n '/^EXPORTS/,/^;/{/^  /p}' "$def" | tr -d ' ' | sort | tr '\n' ' ')
+check "KERNEL32 calls" "$calls" "$want"
 # lld numbers its table from 0 and leaves slot 0 empty (no name, no address):
 # an unused ordinal, which no loader resolves, so only named slots count.
 exports=$(printf '%s\n' "$dump" | awk '/^Export \{/{t=1; next} t && /^ *Ordinal: /{o=$2} t && /^ *Name: /{if ($2 != "") print o, $2; t=0}' |
@@ -30,7 +43,24 @@ exports=$(printf '%s\n' "$dump" | awk '/^Export \{/{t=1; next} t && /^ *Ordinal:
 want="1 GetPluginInfo;2 IsSupported;3 GetPictureInfo;4 GetPicture;5 GetPreview;"
 want+="6 GetPluginInfoW;7 IsSupportedW;8 GetPictureInfoW;9 GetPictureW;10 GetPreviewW;"
 check exports "$exports" "$want"
-sections=$(printf '%s\n' "$dump" | sed -n 's/^ *Name: \(\.[A-Za-z0-9_$]*\).*/\1/p' | grep -E '^\.(data|bss|tls|CRT)' | tr '\n' ' ' || true)
-check "sections that run or keep state" "$sections" ""
+
+flags=$(printf '%s\n' "$dump" | sed -n 's/^ *IMAGE_DLL_CHARACTERISTICS_\([A-Z_]*\) .*/\1/p' | sort | tr '\n' ' ')
+if [ "$machine" = 0x14C ]; then want="DYNAMIC_BASE NO_SEH NX_COMPAT "; else want="DYNAMIC_BASE HIGH_ENTROPY_VA NX_COMPAT "; fi
+check "DLL characteristics" "$flags" "$want"
+check "TLS directory" "$(printf '%s\n' "$dump" | sed -n 's/^ *TLSTableSize: //p')" 0x0
+# Each section as name and flags; long names (/4, /19) are read from the
+# bytes that llvm-readobj shows beside them.
+sections=$(printf '%s\n' "$dump" | awk '
+  /^ *Section \{/ {name = ""; w = 0; x = 0}
+  /^ *Name: / {name = $2}
+  /IMAGE_SCN_MEM_WRITE/ {w = 1}
+  /IMAGE_SCN_MEM_EXECUTE/ {x = 1}
+  /^ *\}/ && name != "" {print name, w, x; name = ""}')
+check "writable and executable sections" "$(printf '%s\n' "$sections" | awk '$2 && $3 {print $1}' | tr '\n' ' ')" ""
+check "sections that run or keep state" \
+  "$(printf '%s\n' "$sections" | awk '$1 ~ /^\.(data|bss|tls|CRT)/ {print $1}' | tr '\n' ' ')" ""
+if [ "$machine" = 0x14C ]; then
+  check "unwind tables" "$(printf '%s\n' "$dump" | grep -c '\.eh_frame' || true)" 0
+fi
 if [ $fail -eq 0 ]; then echo "dll shape: 1 passed, 0 failed"; else echo "dll shape: 0 passed, 1 failed"; fi
 exit $fail
