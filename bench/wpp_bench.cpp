@@ -25,6 +25,7 @@
 
 #include "host/plugin_loader.h"
 #include "platform/platform.h"
+#include "tools/wpp_reference.h"
 #include "tools/wpp_writer.h"
 #include "wpp/bytes.h"
 #include "wpp/convert_rows.h"
@@ -43,7 +44,7 @@ struct Picture {
   uint32_t width = 0, height = 0, stride = 0;
   uint64_t pixelBytes = 0, bitsSize = 0;
   std::vector<uint8_t> image;      // header and pixels, as a host holds it
-  std::vector<uint8_t> reference;  // the bits block, from the scalar path
+  std::vector<uint8_t> reference;  // the bits block it must give
   std::vector<uint8_t> warm;       // a block the warm cases write again and again
   std::string path;                // the same image as a file
 };
@@ -56,13 +57,13 @@ Picture& PictureOf(Size size) {
   Picture& p = *slot;
   p.width = size.width;
   p.height = size.height;
-  p.stride = (2 * size.width + 3) & ~3u;
+  p.stride = reference::DibStride(size.width);
   p.pixelBytes = 2ull * size.width * size.height;
   p.bitsSize = uint64_t{p.stride} * size.height + 4;
   p.image = wppfile::EncodeWpp(wppfile::RandomImage(size.width, size.height, size.width));
   p.reference.assign(p.bitsSize, 0);
-  wpp::ConvertPicture(wpp::ConvertPath::Scalar, {p.image.data() + wpp::kPixelsOffset, p.width,
-                                                 p.height, p.reference.data(), p.stride});
+  reference::FillDibBits(p.image.data() + wpp::kPixelsOffset, p.width, p.height,
+                         p.reference.data());
   p.warm.assign(p.bitsSize, 0);
   const char* folder = getenv("TMPDIR");
   p.path = std::string(folder != nullptr ? folder : "/tmp") + "/wpp_bench_" +
@@ -205,9 +206,9 @@ void RegisterAll(Picture& picture) {
            [](Picture& p, bool check) { return Decode(p, p.image.data(), check); });
   Register("call", "get_picture_memory", picture, [](Picture& p, bool check) {
     BlockHandle info = nullptr, bits = nullptr;
-    const PluginResult result =
-        Plugin().getPicture(reinterpret_cast<const char*>(p.image.data()),
-                            static_cast<intptr_t>(p.image.size()), 1, &info, &bits, nullptr, 0);
+    const PluginResult result = Plugin().getPicture(reinterpret_cast<const char*>(p.image.data()),
+                                                    static_cast<intptr_t>(p.image.size()),
+                                                    kMemoryMode, &info, &bits, nullptr, 0);
     return HandedOver(p, check, result, info, bits);
   });
   Register("base", "read", picture, [](Picture& p, bool check) {
@@ -224,12 +225,13 @@ void RegisterAll(Picture& picture) {
   });
   Register("call", "get_picture_file", picture, [](Picture& p, bool check) {
     BlockHandle info = nullptr, bits = nullptr;
-    const PluginResult result = Plugin().getPicture(p.path.c_str(), 0, 0, &info, &bits, nullptr, 0);
+    const PluginResult result =
+        Plugin().getPicture(p.path.c_str(), 0, kFileMode, &info, &bits, nullptr, 0);
     return HandedOver(p, check, result, info, bits);
   });
   Register("call", "get_picture_info_file", picture, [](Picture& p, bool check) {
     PictureInfoRecord record = {};
-    if (Plugin().getPictureInfo(p.path.c_str(), 0, 0, &record) != Ok) return false;
+    if (Plugin().getPictureInfo(p.path.c_str(), 0, kFileMode, &record) != Ok) return false;
     GlobalFree(record.textHandle);
     return !check || (record.width == p.width && record.height == p.height);
   });

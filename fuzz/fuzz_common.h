@@ -6,10 +6,12 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "platform/platform.h"
 #include "platform/posix/fault_injection.h"
 #include "plugin/plugin.h"
+#include "tools/wpp_reference.h"
 #include "wpp/bytes.h"
 #include "wpp/wpp.h"
 
@@ -64,10 +66,11 @@ struct Held {
 };
 
 // Runs GetPictureInfo and GetPicture on one source, frees what they hand
-// over, and checks their results agree with each other. Returns the
-// GetPictureInfo result.
+// over, and checks their results agree with each other and a whole picture
+// with the reference made of image, the source's bytes from where the
+// picture starts. Returns the GetPictureInfo result.
 inline PluginResult RunPictureCalls(const char* source, int32_t offsetOrLength, uint32_t mode,
-                                    int stopAtCall) {
+                                    int stopAtCall, const uint8_t* image) {
   PictureInfoRecord info = {};
   const PluginResult infoResult = GetPictureInfo(source, offsetOrLength, mode, &info);
   if (infoResult == Ok) {
@@ -88,12 +91,19 @@ inline PluginResult RunPictureCalls(const char* source, int32_t offsetOrLength, 
   if (handedOver) {
     if (dibInfo == nullptr || dibBits == nullptr) Fail("a picture without its blocks");
     if (infoResult != Ok) Fail("a picture where GetPictureInfo refused");
-    const uint32_t stride = (2u * info.width + 3) & ~3u;
+    const uint32_t stride = reference::DibStride(info.width);
     if (LocalSize(dibBits) != static_cast<uint64_t>(stride) * info.height + 4)
       Fail("the bits block has the wrong size");
     if (LocalSize(dibInfo) != 40) Fail("the header block has the wrong size");
     if (wpp::LoadLe32(static_cast<const uint8_t*>(dibInfo) + 20) != stride * info.height)
       Fail("biSizeImage is not the size of the rows");
+    if (pictureResult == Ok) {
+      const uint64_t size = LocalSize(dibBits);
+      auto* want = static_cast<uint8_t*>(malloc(size));
+      reference::FillDibBits(image + wpp::kPixelsOffset, info.width, info.height, want);
+      if (memcmp(want, dibBits, size) != 0) Fail("the bits are not the reference's");
+      free(want);
+    }
   } else if (dibInfo != nullptr || dibBits != nullptr) {
     Fail("blocks in the slots after a refusal");
   }

@@ -26,8 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int32_t supported = -1;
   // The support test reads bytes 16 to 23 of whatever it is given.
   if (present >= wpp::kHeaderSize && (address >> 16) != 0) supported = IsSupported(nullptr, copy);
-  const PluginResult info =
-      fuzzwpp::RunPictureCalls(reinterpret_cast<const char*>(copy), claimed, mode, e.stopAtCall);
+  const PluginResult info = fuzzwpp::RunPictureCalls(reinterpret_cast<const char*>(copy), claimed,
+                                                     mode, e.stopAtCall, copy);
   if (supported != -1 && (supported == 1) != (info == Ok))
     fuzzwpp::Fail("IsSupported and GetPictureInfo disagree");
   if (info == ReadError) fuzzwpp::Fail("a read error in memory mode");

@@ -11,25 +11,6 @@
 #include <unistd.h>
 #endif
 
-namespace {
-
-#ifdef _WIN32
-void* FindEntry(void* module, const char* name) {
-  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
-}
-#else
-void* FindEntry(void* module, const char* name) { return dlsym(module, name); }
-#endif
-
-template <typename Proc>
-bool Bind(void* module, const char* name, Proc* proc, std::string* error) {
-  *proc = reinterpret_cast<Proc>(FindEntry(module, name));
-  if (*proc == nullptr) *error = std::string("the plug-in has no entry point ") + name;
-  return *proc != nullptr;
-}
-
-}  // namespace
-
 bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* error) {
   *plugin = LoadedPlugin{};
 #ifdef _WIN32
@@ -49,24 +30,18 @@ bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* erro
     return false;
   }
 #endif
-  const bool bound = Bind(plugin->module, "GetPluginInfo", &plugin->getPluginInfo, error) &&
-                     Bind(plugin->module, "IsSupported", &plugin->isSupported, error) &&
-                     Bind(plugin->module, "GetPictureInfo", &plugin->getPictureInfo, error) &&
-                     Bind(plugin->module, "GetPicture", &plugin->getPicture, error) &&
-                     Bind(plugin->module, "GetPreview", &plugin->getPreview, error);
-  if (!bound) {
+  const auto find = [&](const char* name) {
+#ifdef _WIN32
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(plugin->module), name));
+#else
+    return dlsym(plugin->module, name);
+#endif
+  };
+  if (const char* missing = BindEntryPoints(find, plugin)) {
+    *error = std::string("the plug-in has no entry point ") + missing;
     UnloadPlugin(plugin);
     return false;
   }
-  // The wide twins are taken all five or not at all.
-  LoadedPlugin wide = *plugin;
-  std::string noWide;
-  if (Bind(wide.module, "GetPluginInfoW", &wide.getPluginInfoW, &noWide) &&
-      Bind(wide.module, "IsSupportedW", &wide.isSupportedW, &noWide) &&
-      Bind(wide.module, "GetPictureInfoW", &wide.getPictureInfoW, &noWide) &&
-      Bind(wide.module, "GetPictureW", &wide.getPictureW, &noWide) &&
-      Bind(wide.module, "GetPreviewW", &wide.getPreviewW, &noWide))
-    *plugin = wide;
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include "host/bare_host.h"
 #include "platform/platform.h"
 #include "plugin/plugin.h"
+#include "tools/bmp_file_header.h"
 #include "wpp/bytes.h"
 
 namespace {
@@ -87,16 +88,16 @@ const char* Convert(HMODULE module, const char16_t* input, const char16_t* folde
   if (result != Ok) return "the plug-in refused it";
   const auto* header = static_cast<const uint8_t*>(info);
   const uint32_t sizeImage = wpp::LoadLe32(header + 20);
-  uint8_t fileHeader[14] = {'B', 'M'};
-  wpp::StoreLe32(fileHeader + 2, 14 + 40 + sizeImage);
-  wpp::StoreLe32(fileHeader + 10, 14 + 40);
+  uint8_t fileHeader[kBmpFileHeaderSize];
+  FillBmpFileHeader(sizeImage, fileHeader);
 
   char16_t path[bare::kPathChars];
   OutputPath(folder, input, path);
   HANDLE out = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_WRITE, 0, nullptr,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  const bool written = out != INVALID_HANDLE_VALUE && WriteAll(out, fileHeader, 14) &&
-                       WriteAll(out, header, 40) && WriteAll(out, bits, sizeImage);
+  const bool written = out != INVALID_HANDLE_VALUE &&
+                       WriteAll(out, fileHeader, kBmpFileHeaderSize) &&
+                       WriteAll(out, header, kBmpInfoHeaderSize) && WriteAll(out, bits, sizeImage);
   if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
   LocalFree(info);
   LocalFree(bits);

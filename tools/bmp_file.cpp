@@ -46,22 +46,12 @@ bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bit
   return true;
 }
 
-void FillBmpFileHeader(const BmpParts& parts, uint8_t* header) {
-  const uint32_t pixelOffset = kBmpFileHeaderSize + parts.infoSize;
-  header[0] = 'B';
-  header[1] = 'M';
-  wpp::StoreLe32(header + 2, pixelOffset + parts.bitsSize);
-  wpp::StoreLe16(header + 6, 0);
-  wpp::StoreLe16(header + 8, 0);
-  wpp::StoreLe32(header + 10, pixelOffset);
-}
-
 BmpWrite WriteBmpFile(const std::filesystem::path& target, const BmpParts& parts,
                       bool (*cancelled)(), std::string* problem) {
   std::filesystem::path temporary = target;
   temporary.replace_filename(".wpp2bmp-" + std::to_string(std::random_device()()) + ".tmp");
   uint8_t fileHeader[kBmpFileHeaderSize];
-  FillBmpFileHeader(parts, fileHeader);
+  FillBmpFileHeader(parts.bitsSize, fileHeader);
   std::ofstream out(temporary, std::ios::binary);
   out.write(reinterpret_cast<const char*>(fileHeader), sizeof fileHeader);
   out.write(reinterpret_cast<const char*>(parts.info), parts.infoSize);

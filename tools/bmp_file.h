@@ -8,8 +8,7 @@
 #include <filesystem>
 #include <string>
 
-constexpr uint32_t kBmpFileHeaderSize = 14;
-constexpr uint32_t kBmpInfoHeaderSize = 40;
+#include "tools/bmp_file_header.h"
 
 struct BmpParts {
   const uint8_t* info;
@@ -25,10 +24,6 @@ struct BmpParts {
 // or says what is wrong in *problem.
 bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bits,
                  uint64_t bitsBlockSize, BmpParts* parts, std::string* problem);
-
-// The 14-byte BITMAPFILEHEADER for those parts: "BM", the file size, two
-// reserved zeros and the pixel offset 54.
-void FillBmpFileHeader(const BmpParts& parts, uint8_t* header);
 
 // Writes the BMP file under a temporary name in target's folder and renames
 // it into place, unless cancelled() says so by then. Nothing of it stays

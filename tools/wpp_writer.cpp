@@ -1,5 +1,6 @@
 #include "tools/wpp_writer.h"
 
+#include "tools/wpp_reference.h"
 #include "wpp/bytes.h"
 #include "wpp/wpp.h"
 
@@ -28,13 +29,8 @@ Bytes EncodeWpp(const ImageSpec& image) {
 
 std::vector<uint16_t> RandomPixels(size_t count, uint32_t seed) {
   std::vector<uint16_t> pixels(count);
-  uint32_t state = seed * 2654435761u + 1;
-  for (auto& p : pixels) {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    p = static_cast<uint16_t>(state >> 7);
-  }
+  reference::Random random(seed);
+  for (auto& p : pixels) p = random.NextPixel();
   return pixels;
 }
 

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "tests/contract/contract.h"
+#include "tests/support/preferred_base.h"
 
 namespace {
 LoadedPlugin loaded;
@@ -32,15 +33,52 @@ void PictureFromFile(const testwpp::Bytes& bytes, Dib* dib, ProgressProc progres
       Plugin().getPicture(file.path(), 0, kFileMode, &dib->info, &dib->bits, progress, userData);
 }
 
+#ifdef _WIN32
+// Windows loads the plug-in at a random base; Wine at the one it prefers
+// whenever that is free. So every test here runs it relocated: that base is
+// reserved first, and the plug-in must load elsewhere.
+void* ReservePreferredBase(const std::string& path, uint64_t* base) {
+  uint8_t head[testwpp::kPeHeadBytes] = {};
+  FILE* file = fopen(path.c_str(), "rb");
+  const size_t read = file != nullptr ? fread(head, 1, sizeof head, file) : 0;
+  if (file != nullptr) fclose(file);
+  const testwpp::PreferredPlace place =
+      testwpp::PreferredPlaceOf(head, static_cast<uint32_t>(read));
+  *base = place.base;
+  return place.size == 0 ? nullptr
+                         : VirtualAlloc(reinterpret_cast<void*>(place.base), place.size,
+                                        MEM_RESERVE, PAGE_NOACCESS);
+}
+#endif
+
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   loadedPath = argc > 1 ? argv[1] : DefaultPluginPath();
+#ifdef _WIN32
+  uint64_t preferred = 0;
+  void* reserved = ReservePreferredBase(loadedPath, &preferred);
+  if (reserved == nullptr) {
+    fprintf(stderr, "cannot reserve the preferred base of %s\n", loadedPath.c_str());
+    return 1;
+  }
+#endif
   std::string error;
   if (!LoadPlugin(loadedPath, &loaded, &error)) {
     fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
+#ifdef _WIN32
+  if (reinterpret_cast<uintptr_t>(loaded.module) == preferred) {
+    fprintf(stderr, "%s loaded at its preferred base though it was reserved\n", loadedPath.c_str());
+    return 1;
+  }
+  printf("the plug-in runs relocated: at %p, not %#llx\n", loaded.module,
+         static_cast<unsigned long long>(preferred));
+#endif
   const int status = RUN_ALL_TESTS();
   UnloadPlugin(&loaded);
+#ifdef _WIN32
+  VirtualFree(reserved, 0, MEM_RELEASE);
+#endif
   return status;
 }

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "wpp/bytes.h"
+#include "wpp/wpp.h"
 
 #ifdef _WIN32
 #include <process.h>
@@ -20,35 +20,17 @@
 
 namespace testwpp {
 
-uint16_t ReferencePixel(uint16_t p) {
-  const uint16_t red = (p >> 11) & 0x1F;
-  const uint16_t green = (p >> 6) & 0x1F;  // the top five of six green bits
-  const uint16_t blue = p & 0x1F;
-  return static_cast<uint16_t>((red << 10) | (green << 5) | blue);
-}
-
-uint32_t DibStride(uint32_t width) { return (2 * width + 3) / 4 * 4; }
-
 Bytes ReferenceDibBits(const ImageSpec& wppImage) {
-  const uint32_t stride = DibStride(wppImage.width);
-  Bytes out(size_t{stride} * wppImage.height + 4, 0);
-  for (uint32_t row = 0; row < wppImage.height; ++row) {
-    const uint32_t sourceRow = wppImage.height - 1 - row;
-    for (uint32_t x = 0; x < wppImage.width; ++x)
-      wpp::StoreLe16(out.data() + size_t{row} * stride + 2 * x,
-                     ReferencePixel(wppImage.pixels[size_t{sourceRow} * wppImage.width + x]));
-  }
+  const Bytes image = EncodeWpp(wppImage);
+  Bytes out(size_t{DibStride(wppImage.width)} * wppImage.height + reference::kBitsTail);
+  reference::FillDibBits(image.data() + wpp::kPixelsOffset, wppImage.width, wppImage.height,
+                         out.data());
   return out;
 }
 
 Bytes ReferenceInfoHeader(const ImageSpec& wppImage) {
-  Bytes out(40, 0);
-  wpp::StoreLe32(out.data() + 0, 40);
-  wpp::StoreLe32(out.data() + 4, wppImage.width);
-  wpp::StoreLe32(out.data() + 8, wppImage.height);
-  wpp::StoreLe16(out.data() + 12, 1);
-  wpp::StoreLe16(out.data() + 14, 16);
-  wpp::StoreLe32(out.data() + 20, DibStride(wppImage.width) * wppImage.height);  // the rows alone
+  Bytes out(reference::kInfoHeaderSize);
+  reference::FillInfoHeader(wppImage.width, wppImage.height, out.data());
   return out;
 }
 

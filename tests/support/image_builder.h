@@ -1,5 +1,4 @@
-// What the tests need beside the format's writer: the DIB the plug-in must
-// make of a picture, from an independent reading of the format, byte
+// What the tests need beside the format's writer and its reference: byte
 // comparisons that say where they differ, and files of their own.
 #pragma once
 
@@ -9,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/wpp_reference.h"
 #include "tools/wpp_writer.h"
 
 namespace testwpp {
@@ -21,18 +21,10 @@ using wppfile::ImageSpec;
 using wppfile::RandomImage;
 using wppfile::RandomPixels;
 
-// The pixel conversion, written from the format's definition.
-uint16_t ReferencePixel(uint16_t rgb565);
-
-// The DIB row stride for a width: rows start on 4-byte boundaries.
-uint32_t DibStride(uint32_t width);
-
-// The bits block the plug-in must produce: bottom-up rows at DibStride,
-// padding and the 4 trailing bytes zero.
+// What the plug-in must make of a picture: the one reference.
+using reference::DibStride;
+constexpr auto ReferencePixel = reference::Pixel;
 Bytes ReferenceDibBits(const ImageSpec& wppImage);
-
-// The 40-byte BITMAPINFOHEADER the plug-in must produce; its biSizeImage is
-// the size of the rows, without the bits block's 4 trailing bytes.
 Bytes ReferenceInfoHeader(const ImageSpec& wppImage);
 
 // Compares two byte runs; on a mismatch says both sizes and the first

@@ -44,7 +44,7 @@ TEST(BmpFile, FramesAWellFormedPicture) {
   EXPECT_EQ(parts.infoSize, 40u);
   EXPECT_EQ(parts.bitsSize, 16u) << "the rows, without the block's 4 trailing bytes";
   uint8_t header[kBmpFileHeaderSize];
-  FillBmpFileHeader(parts, header);
+  FillBmpFileHeader(parts.bitsSize, header);
   EXPECT_EQ(header[0], 'B');
   EXPECT_EQ(header[1], 'M');
   EXPECT_EQ(wpp::LoadLe32(header + 2), 14u + 40u + 16u);

@@ -1,0 +1,177 @@
+// The viewer test's pictures and their checks: each size from the file and
+// from memory, through both sets of entry points, against the reference.
+
+#include "tests/bare/viewer_test.h"
+
+namespace viewer {
+
+Picture MakePicture(uint32_t width, uint32_t height) {
+  Picture p = {nullptr, 24 + 2 * width * height, width, height};
+  p.bytes = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, p.size));
+  reference::Random random(width * height);
+  for (uint32_t i = 0; i < 16; ++i) p.bytes[i] = static_cast<uint8_t>('A' + i);
+  StoreLe32(p.bytes + 16, 2 * width * height + 4);
+  StoreLe16(p.bytes + 20, static_cast<uint16_t>(width));
+  StoreLe16(p.bytes + 22, static_cast<uint16_t>(height));
+  for (uint32_t i = 0; i < width * height; ++i) {
+    // The corners of the colour cube among the random ones.
+    const uint16_t corners[] = {0xFFFF, 0xF800, 0x07E0, 0x001F, 0x0020, 0x0000};
+    const uint16_t pixel = i < 6 ? corners[i] : random.NextPixel();
+    StoreLe16(p.bytes + 24 + 2 * i, pixel);
+  }
+  return p;
+}
+
+// A temporary file holding count bytes; its name is written into path.
+bool WriteTempFile(const char16_t* name, const uint8_t* bytes, uint32_t count, char16_t* path) {
+  GetTempPathW(kPathChars, reinterpret_cast<wchar_t*>(path));
+  Append(path, name);
+  HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_WRITE, 0, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return Expect(false, "a temporary file can be made");
+  DWORD written = 0;
+  const bool ok = WriteFile(file, bytes, count, &written, nullptr) && written == count;
+  CloseHandle(file);
+  return Expect(ok, "a temporary file can be written");
+}
+
+// An ANSI copy of an all-ASCII wide path, for the 8-bit entry points.
+void NarrowCopy(const char16_t* wide, char* narrow) {
+  uint32_t i = 0;
+  for (; wide[i] != u'\0' && i + 1 < kPathChars; ++i) narrow[i] = static_cast<char>(wide[i]);
+  narrow[i] = '\0';
+}
+
+// The picture's bytes at the very end of committed memory, the page after
+// them reserved but never committed: a read past the last byte faults.
+uint8_t* PlaceAtPageEnd(const Picture& p, void** region) {
+  constexpr uint32_t kPage = 4096;
+  const uint32_t committed = (p.size + kPage - 1) / kPage * kPage;
+  *region = VirtualAlloc(nullptr, committed + kPage, MEM_RESERVE, PAGE_NOACCESS);
+  VirtualAlloc(*region, committed, MEM_COMMIT, PAGE_READWRITE);
+  uint8_t* at = static_cast<uint8_t*>(*region) + committed - p.size;
+  memcpy(at, p.bytes, p.size);
+  return at;
+}
+
+int32_t WPP_CALL RecordProgress(int32_t numerator, int32_t denominator, intptr_t userData) {
+  // userData is a full 64-bit value: the log's address with a tag in its top byte.
+  auto* log = reinterpret_cast<ProgressLog*>(userData & 0x00FFFFFFFFFFFFFF);
+  if (log->calls < 4) {
+    log->numerators[log->calls] = numerator;
+    log->denominators[log->calls] = denominator;
+    log->userData[log->calls] = userData;
+  }
+  ++log->calls;
+  return log->calls == log->stopAtCall ? 1 : 0;
+}
+
+// The record under a 0x7F fill, as hosts fill it: every byte checked.
+void CheckRecord(const uint8_t* record, const Picture& p) {
+  static_assert(sizeof(PictureInfoRecord) == 32, "the 64-bit record");
+  const uint8_t zeros[24] = {};
+  ExpectSameBytes(record, zeros, 8, "offsetX and offsetY");
+  ExpectEqual(LoadLe32(record + 8), p.width, "width");
+  ExpectEqual(LoadLe32(record + 12), p.height, "height");
+  ExpectSameBytes(record + 16, zeros, 4, "densities");
+  ExpectEqual(LoadLe16(record + 20), 16, "bitsPerPixel");
+  ExpectSameBytes(record + 22, zeros, 2, "the two bytes before the handle");
+  uint64_t handle = 0;
+  for (int i = 7; i >= 0; --i) handle = handle << 8 | record[24 + i];
+  auto* text = reinterpret_cast<char*>(static_cast<uintptr_t>(handle));
+  if (Expect(text != nullptr, "a text block")) {
+    Expect(SameText(text, "zorplex sample"), "the information text");
+    GlobalFree(text);
+  }
+}
+
+void CheckDib(PluginResult result, BlockHandle info, BlockHandle bits, const Picture& p) {
+  if (!ExpectEqual(result, Ok, "GetPicture") ||
+      !Expect(info != nullptr && bits != nullptr, "blocks"))
+    return;
+  uint8_t header[reference::kInfoHeaderSize];
+  reference::FillInfoHeader(p.width, p.height, header);
+  ExpectEqual(LocalSize(info), sizeof header, "header block size");
+  ExpectSameBytes(static_cast<const uint8_t*>(info), header, sizeof header, "the header");
+  const uint32_t bitsSize = reference::DibStride(p.width) * p.height + reference::kBitsTail;
+  ExpectEqual(LocalSize(bits), bitsSize, "bits block size");
+  auto* want = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, bitsSize));
+  reference::FillDibBits(p.bytes + wpp::kPixelsOffset, p.width, p.height, want);
+  ExpectSameBytes(static_cast<const uint8_t*>(bits), want, bitsSize, "every pixel byte");
+  LocalFree(want);
+}
+
+void CheckPictures(const EntryPoints& plugin) {
+  // Odd and even widths around the vector widths, a 1x1, and rows that end
+  // on a page boundary (2048 pixels: 4096 bytes a row).
+  const uint32_t sizes[][2] = {{1, 1},  {2, 2},  {3, 5},   {7, 3},    {8, 2},    {9, 4},
+                               {15, 2}, {16, 3}, {17, 5},  {31, 2},   {33, 3},   {63, 2},
+                               {64, 4}, {65, 3}, {127, 2}, {2048, 3}, {4095, 2}, {1, 300}};
+  for (const auto& size : sizes) {
+    const Picture p = MakePicture(size[0], size[1]);
+    caseWidth = p.width;
+    caseHeight = p.height;
+    char16_t path[kPathChars];
+    char narrowPath[kPathChars];
+    if (!WriteTempFile(u"wpp_bare_test.wpp", p.bytes, p.size, path)) return;
+    NarrowCopy(path, narrowPath);
+    void* region = nullptr;
+    const uint8_t* memory = PlaceAtPageEnd(p, &region);
+
+    // The support test on the head a viewer hands over, and on a handle.
+    caseName = "IsSupported";
+    auto* head = static_cast<uint8_t*>(LocalAlloc(LMEM_ZEROINIT, kSupportHeadBytes));
+    memcpy(head, p.bytes, p.size < kSupportHeadBytes ? p.size : kSupportHeadBytes);
+    ExpectEqual(plugin.isSupported(narrowPath, head), 1, "on a buffer");
+    LocalFree(head);
+    ExpectEqual(plugin.isSupportedW(path, memory), 1, "on the picture's own bytes");
+    HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    ExpectEqual(plugin.isSupported(narrowPath, file), 1, "on a handle");
+    CloseHandle(file);
+
+    caseName = "GetPictureInfo";
+    uint8_t record[32];
+    memset(record, 0x7F, sizeof record);
+    ExpectEqual(plugin.getPictureInfo(narrowPath, 0, kFileMode,
+                                      reinterpret_cast<PictureInfoRecord*>(record)),
+                Ok, "from the file");
+    CheckRecord(record, p);
+    memset(record, 0x7F, sizeof record);
+    ExpectEqual(plugin.getPictureInfoW(reinterpret_cast<const char16_t*>(memory), p.size,
+                                       kMemoryMode, reinterpret_cast<PictureInfoRecord*>(record)),
+                Ok, "from memory");
+    CheckRecord(record, p);
+
+    caseName = "GetPicture from the file";
+    ProgressLog log = {};
+    const intptr_t userData = reinterpret_cast<intptr_t>(&log) | kUserDataTag;
+    BlockHandle info = nullptr, bits = nullptr;
+    PluginResult result =
+        plugin.getPicture(narrowPath, 0, kFileMode, &info, &bits, RecordProgress, userData);
+    CheckDib(result, info, bits, p);
+    LocalFree(info);
+    LocalFree(bits);
+    ExpectEqual(log.calls, 2, "progress calls");
+    for (uint32_t call = 0; call < 2; ++call) {
+      ExpectEqual(log.numerators[call], call, "progress numerator");
+      ExpectEqual(log.denominators[call], 1, "progress denominator");
+      ExpectEqual(log.userData[call], userData, "userData, all 64 bits");
+    }
+
+    caseName = "GetPicture from memory";
+    info = bits = nullptr;
+    result = plugin.getPictureW(reinterpret_cast<const char16_t*>(memory), p.size, kMemoryMode,
+                                &info, &bits, nullptr, 0);
+    CheckDib(result, info, bits, p);
+    LocalFree(info);
+    LocalFree(bits);
+
+    VirtualFree(region, 0, MEM_RELEASE);
+    DeleteFileW(reinterpret_cast<const wchar_t*>(path));
+    LocalFree(p.bytes);
+  }
+  caseWidth = caseHeight = 0;
+}
+
+}  // namespace viewer

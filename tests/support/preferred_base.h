@@ -1,0 +1,38 @@
+// Where a DLL asks to be loaded, read from its file's first bytes. Windows
+// loads every DYNAMIC_BASE DLL at a random base, but Wine takes the preferred
+// one whenever it is free: the Windows tests reserve it before they load the
+// plug-in, so that it runs relocated, as on Windows. Freestanding, for the
+// viewer test of the runtime-less targets too.
+#pragma once
+
+#include <stdint.h>
+
+#include "wpp/bytes.h"
+
+namespace testwpp {
+
+// Enough of the file for its headers.
+constexpr uint32_t kPeHeadBytes = 1024;
+
+struct PreferredPlace {
+  uint64_t base;  // ImageBase
+  uint32_t size;  // SizeOfImage; 0 when the bytes are no PE image
+};
+
+// The place in the optional header: PE32 (0x10B) keeps ImageBase in 4 bytes
+// at 28, PE32+ (0x20B) in 8 at 24; SizeOfImage is at 56 in both.
+inline PreferredPlace PreferredPlaceOf(const uint8_t* head, uint32_t count) {
+  const PreferredPlace none = {0, 0};
+  if (count < 0x40) return none;
+  const uint32_t pe = wpp::LoadLe32(head + 0x3C);
+  const uint32_t optional = pe + 24;
+  if (pe > count || count - pe < 24 + 64 || wpp::LoadLe32(head + pe) != 0x4550) return none;
+  const uint16_t magic = wpp::LoadLe16(head + optional);
+  if (magic != 0x10B && magic != 0x20B) return none;
+  const uint64_t base = magic == 0x10B ? wpp::LoadLe32(head + optional + 28)
+                                       : uint64_t{wpp::LoadLe32(head + optional + 24)} |
+                                             uint64_t{wpp::LoadLe32(head + optional + 28)} << 32;
+  return {base, wpp::LoadLe32(head + optional + 56)};
+}
+
+}  // namespace testwpp
