@@ -7,6 +7,7 @@
 
 #include <stdint.h>
 
+#include "host/entry_points.h"
 #include "platform/platform.h"
 
 namespace bare {
@@ -60,6 +61,14 @@ inline HMODULE LoadPluginBesideUs() {
   char16_t path[kPathChars];
   PluginBesideUs(path);
   return LoadLibraryW(reinterpret_cast<const wchar_t*>(path));
+}
+
+// Binds a loaded plug-in's entry points; returns the first one missing, or null.
+inline const char* BindPlugin(HMODULE module, EntryPoints* entries) {
+  const auto find = [&](const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(module, name));
+  };
+  return BindEntryPoints(find, entries);
 }
 
 }  // namespace bare

@@ -63,13 +63,7 @@ bool WriteAll(HANDLE file, const void* bytes, uint32_t count) {
 }
 
 // Converts one input; returns the reason it failed, or null.
-const char* Convert(HMODULE module, const char16_t* input, const char16_t* folder) {
-  const auto isSupported = reinterpret_cast<decltype(&IsSupportedW)>(
-      reinterpret_cast<void*>(GetProcAddress(module, "IsSupportedW")));
-  const auto getPicture = reinterpret_cast<decltype(&GetPictureW)>(
-      reinterpret_cast<void*>(GetProcAddress(module, "GetPictureW")));
-  if (isSupported == nullptr || getPicture == nullptr) return "the plug-in lacks an entry point";
-
+const char* Convert(const EntryPoints& plugin, const char16_t* input, const char16_t* folder) {
   // The support test on the file's head, as a viewer hands it over.
   HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(input), GENERIC_READ, FILE_SHARE_READ,
                             nullptr, OPEN_EXISTING, 0, nullptr);
@@ -78,13 +72,13 @@ const char* Convert(HMODULE module, const char16_t* input, const char16_t* folde
   DWORD read = 0;
   const bool readOk = head != nullptr && ReadFile(file, head, kSupportHeadBytes, &read, nullptr);
   CloseHandle(file);
-  const int32_t supported = readOk ? isSupported(input, head) : 0;
+  const int32_t supported = readOk ? plugin.isSupportedW(input, head) : 0;
   LocalFree(head);
   if (!readOk) return "cannot be read";
   if (supported != 1) return "not a WPP image";
 
   BlockHandle info = nullptr, bits = nullptr;
-  const PluginResult result = getPicture(input, 0, kFileMode, &info, &bits, nullptr, 0);
+  const PluginResult result = plugin.getPictureW(input, 0, kFileMode, &info, &bits, nullptr, 0);
   if (result != Ok) return "the plug-in refused it";
   const auto* header = static_cast<const uint8_t*>(info);
   const uint32_t sizeImage = wpp::LoadLe32(header + 20);
@@ -111,8 +105,9 @@ extern "C" void WINAPI Start() {
   char16_t word[bare::kPathChars], folder[bare::kPathChars] = u".";
   NextArgument(&line, word);  // the program's own name
   HMODULE module = bare::LoadPluginBesideUs();
-  if (module == nullptr) {
-    Print("bare_wpp2bmp: the plug-in " WPP_PLUGIN_FILE " cannot be loaded\r\n");
+  EntryPoints plugin;
+  if (module == nullptr || bare::BindPlugin(module, &plugin) != nullptr || !plugin.hasWide()) {
+    Print("bare_wpp2bmp: " WPP_PLUGIN_FILE " cannot be loaded as a plug-in\r\n");
     ExitProcess(1);
   }
   uint32_t status = 0;
@@ -124,7 +119,7 @@ extern "C" void WINAPI Start() {
       }
       continue;
     }
-    const char* failure = Convert(module, word, folder);
+    const char* failure = Convert(plugin, word, folder);
     if (failure != nullptr) {
       Print("bare_wpp2bmp: an input failed: ");
       Print(failure);

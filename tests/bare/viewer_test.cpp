@@ -121,10 +121,7 @@ extern "C" void WINAPI Start() {
   void* reserved = nullptr;
   HMODULE module = LoadRelocated(&reserved);
   EntryPoints plugin;
-  const auto find = [&](const char* name) {
-    return reinterpret_cast<void*>(GetProcAddress(module, name));
-  };
-  const char* missing = module == nullptr ? "LoadLibraryW" : BindEntryPoints(find, &plugin);
+  const char* missing = module == nullptr ? "LoadLibraryW" : bare::BindPlugin(module, &plugin);
   if (Expect(missing == nullptr, missing != nullptr ? missing : "entry points") &&
       Expect(plugin.hasWide(), "the wide entry points")) {
     CheckInformationStrings(plugin);
