@@ -17,6 +17,10 @@
 
 namespace {
 
+// dataLength, two bytes a pixel and 4 more, stays below 2 GiB (0x7FFFFFF4 at
+// most), so it reads the same as a signed 32-bit number.
+constexpr uint64_t kLargestPixelCount = 0x3FFFFFF8;
+
 uint16_t Rgb565(uint32_t red, uint32_t green, uint32_t blue) {
   return static_cast<uint16_t>(((red >> 3) << 11) | ((green >> 2) << 5) | (blue >> 3));
 }
@@ -78,7 +82,7 @@ bool ReadPpm(const char* path, uint32_t* width, uint32_t* height, std::vector<ui
     return fscanf(file, "%u", value) == 1;
   };
   ok = ok && field(&w) && field(&h) && field(&maximum) && maximum == 255 && w >= 1 && w <= 65535 &&
-       h >= 1 && h <= 65535 && uint64_t{w} * h <= 0x7FFFFFF0 / 2;
+       h >= 1 && h <= 65535 && uint64_t{w} * h <= kLargestPixelCount;
   ok = ok && fgetc(file) != EOF;  // the single white space before the samples
   if (ok) {
     std::vector<uint8_t> rgb(size_t{w} * h * 3);
@@ -121,7 +125,7 @@ int main(int argc, char** argv) {
   const char* out = nullptr;
   if (argc == 5 && strcmp(argv[1], "pattern") == 0) {
     const long w = strtol(argv[2], nullptr, 10), h = strtol(argv[3], nullptr, 10);
-    if (w < 1 || w > 65535 || h < 1 || h > 65535 || uint64_t(w) * uint64_t(h) > 0x3FFFFFF8)
+    if (w < 1 || w > 65535 || h < 1 || h > 65535 || uint64_t(w) * uint64_t(h) > kLargestPixelCount)
       return Usage();
     width = static_cast<uint32_t>(w), height = static_cast<uint32_t>(h);
     pixels = Pattern(width, height);

@@ -2,11 +2,12 @@
 // same memory block get exactly what one thread alone gets. The plug-in keeps
 // no state between calls, so any difference is a shared-state bug.
 
+#include <stddef.h>
 #include <string.h>
 
 #include <thread>
 
-#include "tests/contract/contract.h"
+#include "tests/support/plugin_under_test.h"
 
 using testwpp::Bytes;
 
@@ -27,7 +28,8 @@ struct Outcome {
 
 Bytes RecordBytes(const PictureInfoRecord& info) {
   const uint8_t* p = reinterpret_cast<const uint8_t*>(&info);
-  return Bytes(p, p + 22);
+  // Every byte before the handle, the 64-bit record's padding too.
+  return Bytes(p, p + offsetof(PictureInfoRecord, textHandle));
 }
 
 Bytes DibBytes(const Dib& dib) {

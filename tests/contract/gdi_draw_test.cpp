@@ -3,7 +3,7 @@
 // viewer's display code copies biSizeImage bytes into a section made from our
 // header, which must hold them all.
 
-#include "tests/contract/contract.h"
+#include "tests/support/plugin_under_test.h"
 
 namespace {
 

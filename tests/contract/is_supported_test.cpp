@@ -6,7 +6,7 @@
 #include <sys/mman.h>
 #endif
 
-#include "tests/contract/contract.h"
+#include "tests/support/plugin_under_test.h"
 
 using testwpp::Bytes;
 using testwpp::HeaderOnly;

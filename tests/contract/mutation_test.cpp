@@ -4,7 +4,7 @@
 
 #include <string.h>
 
-#include "tests/contract/contract.h"
+#include "tests/support/plugin_under_test.h"
 #include "wpp/bytes.h"
 
 using testwpp::Bytes;

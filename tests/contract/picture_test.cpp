@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "tests/contract/contract.h"
+#include "tests/support/plugin_under_test.h"
 #include "wpp/bytes.h"
 
 using testwpp::Bytes;

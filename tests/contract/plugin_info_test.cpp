@@ -3,7 +3,7 @@
 #include <climits>
 #include <string>
 
-#include "tests/contract/contract.h"
+#include "tests/support/plugin_under_test.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 // faults on a misaligned stack), which is when the flag starts to matter.
 // 32-bit only: the 64-bit convention guarantees 16-byte alignment.
 
-#include "tests/contract/contract.h"
+#include "tests/support/plugin_under_test.h"
 #include "wpp/bytes.h"
 
 // uint32_t CallWithStackOffset(const void* function, const uint32_t* arguments,

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "tests/contract/contract.h"
+#include "tests/support/plugin_under_test.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string.h>
 
 #include "platform/posix/fault_injection.h"
-#include "tests/contract/contract.h"
+#include "tests/support/plugin_under_test.h"
 
 using testwpp::Bytes;
 

@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "platform/posix/fault_injection.h"
-#include "tests/contract/contract.h"
+#include "tests/support/plugin_under_test.h"
 
 using testwpp::Bytes;
 
@@ -101,6 +101,32 @@ TEST_F(Faults, AnEarlyStopInFileModeFreesTheSourceBlock) {
                                    reinterpret_cast<intptr_t>(&log));
   EXPECT_EQ(dib.result, Aborted);
   ExpectNothingHeld("early stop");
+}
+
+// Each file call failing alone, as its own kind: the picture calls say the
+// file cannot be read, and the support test on a handle it cannot read says no.
+TEST_F(Faults, EachFileCallFailingAloneIsAReadError) {
+  for (PlatformCall call :
+       {PlatformCall::Open, PlatformCall::Size, PlatformCall::Seek, PlatformCall::Read}) {
+    uint8_t record[sizeof(PictureInfoRecord)];
+    PlatformFailCall(call, 1);
+    EXPECT_EQ(Info(record), ReadError) << "call kind " << int(call);
+    PlatformFailCall(call, 1);
+    Dib dib;
+    dib.result = Plugin().getPicture(file->path(), 0, kFileMode, &dib.info, &dib.bits, nullptr, 0);
+    EXPECT_EQ(dib.result, ReadError) << "call kind " << int(call);
+    PlatformClearFaults();
+    if (call == PlatformCall::Read) {
+      HANDLE handle = CreateFileA(file->path(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+      PlatformFailCall(call, 1);
+      EXPECT_EQ(Plugin().isSupported(file->path(), reinterpret_cast<const uint8_t*>(handle)), 0)
+          << "call kind " << int(call);
+      PlatformClearFaults();
+      CloseHandle(handle);
+    }
+    ExpectNothingHeld("a failed file call");
+  }
 }
 
 TEST_F(Faults, RefusalsInFileModeLeaveNothing) {

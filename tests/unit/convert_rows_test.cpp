@@ -10,7 +10,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "tests/support/image_builder.h"
+#include "tests/support/bytes_and_files.h"
 #include "wpp/bytes.h"
 
 namespace {

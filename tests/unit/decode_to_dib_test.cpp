@@ -1,7 +1,7 @@
 // The hook's allocation paths, steered through the platform layer.
 
 #include "platform/posix/fault_injection.h"
-#include "tests/support/image_builder.h"
+#include "tests/support/bytes_and_files.h"
 #include "wpp/wpp.h"
 
 namespace {

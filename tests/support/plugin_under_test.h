@@ -1,11 +1,12 @@
-// The black-box contract tests: written once against the plug-in as a viewer
-// loads it, run natively against wpp.so and under Wine against wpp.spi and
-// wpp.sph.
+// The plug-in under test, as a viewer loads it, for the contract tests
+// (natively against wpp.so, under Wine against wpp.spi and wpp.sph) and the
+// fault tests, and what they share: its results and progress recorded, and
+// pictures requested from memory or from a file.
 #pragma once
 
 #include "host/plugin_loader.h"
 #include "platform/platform.h"
-#include "tests/support/image_builder.h"
+#include "tests/support/bytes_and_files.h"
 #include "wpp/wpp.h"
 
 // The plug-in under test, loaded once for the whole program, and its file.

@@ -1,8 +1,10 @@
-// Loads the plug-in given as the first argument, or the one next to the program.
+// The test programs' start: loads the plug-in given as the first argument,
+// or the one next to the program, then runs every test.
+
+#include "tests/support/plugin_under_test.h"
 
 #include <stdio.h>
 
-#include "tests/contract/contract.h"
 #include "tests/support/preferred_base.h"
 
 namespace {

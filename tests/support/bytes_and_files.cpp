@@ -1,4 +1,4 @@
-#include "tests/support/image_builder.h"
+#include "tests/support/bytes_and_files.h"
 
 #include <stdio.h>
 #include <stdlib.h>
