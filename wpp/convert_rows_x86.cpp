@@ -150,10 +150,15 @@ ConvertPath ChooseX86Path(const X86CpuWords& words) {
 
 ConvertPath PickConvertPath() {
   // One probe of the CPU's words and the system's (XGETBV), then the choice.
+  // Every CPU of our floor (i686 at 32 bits) has CPUID, so it is not probed
+  // for by toggling the flags register first. ECX is set for every leaf, as
+  // valgrind takes the result to depend on it.
   X86CpuWords words = {};
   unsigned eax, ebx, ecx, edx;
-  words.maxLeaf = __get_cpuid_max(0, nullptr);
-  if (words.maxLeaf >= 1 && __get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+  __cpuid_count(0, 0, eax, ebx, ecx, edx);
+  words.maxLeaf = eax;
+  if (words.maxLeaf >= 1) {
+    __cpuid_count(1, 0, eax, ebx, ecx, edx);
     words.leaf1Ecx = ecx;
     words.leaf1Edx = edx;
   }
