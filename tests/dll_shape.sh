@@ -61,6 +61,23 @@ check "sections that run or keep state" \
   "$(printf '%s\n' "$sections" | awk '$1 ~ /^\.(data|bss|tls|CRT)/ {print $1}' | tr '\n' ' ')" ""
 if [ "$machine" = 0x14C ]; then
   check "unwind tables" "$(printf '%s\n' "$dump" | grep -c '\.eh_frame' || true)" 0
+  # The i686 floor: MMX, SSE and wider registers only in the paths that
+  # CPUID picks (their names from the symbols kept beside the DLL, read by GNU
+  # nm: llvm-nm leaves out a local symbol at the start of a section).
+  outside=$(llvm-objdump -d --no-show-raw-insn "$dll" | /usr/bin/python3 -c '
+import re, subprocess, sys
+names = subprocess.run(["i686-w64-mingw32-nm", "-n", "--defined-only", sys.argv[1]], capture_output=True,
+                       text=True, check=True).stdout.split("\n")
+starts = sorted((int(f[0], 16), f[2]) for f in (l.split() for l in names)
+                if len(f) == 3 and f[1] in "tT")
+for line in sys.stdin:
+    m = re.match(r"\s*([0-9a-f]+):\s+(.*)", line)
+    if not m or not re.search(r"%[xyz]?mm[0-9]", m.group(2)): continue
+    at = int(m.group(1), 16)
+    name = max((s for s in starts if s[0] <= at), default=(0, "?"))[1]
+    if not re.search(r"Sse2|Avx2|Avx512", name): print(name)
+' "$dll.debug" | sort -u | tr '\n' ' ')
+  check "vector registers outside the CPUID-picked paths" "$outside" ""
 fi
 if [ $fail -eq 0 ]; then echo "dll shape: 1 passed, 0 failed"; else echo "dll shape: 0 passed, 1 failed"; fi
 exit $fail
