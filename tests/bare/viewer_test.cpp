@@ -94,21 +94,14 @@ HMODULE LoadRelocated(void** reserved) {
   char16_t path[kPathChars];
   bare::PluginBesideUs(path);
   const auto* file = reinterpret_cast<const wchar_t*>(path);
-  uint8_t head[testwpp::kPeHeadBytes] = {};
-  DWORD read = 0;
   HANDLE handle =
       CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (handle != INVALID_HANDLE_VALUE) {
-    ReadFile(handle, head, sizeof head, &read, nullptr);
-    CloseHandle(handle);
-  }
-  const testwpp::PreferredPlace place = testwpp::PreferredPlaceOf(head, read);
-  *reserved = place.size == 0 ? nullptr
-                              : VirtualAlloc(reinterpret_cast<void*>(place.base), place.size,
-                                             MEM_RESERVE, PAGE_NOACCESS);
+  uint64_t base = 0;
+  *reserved = testwpp::ReservePreferredBase(handle, &base);
+  if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
   Expect(*reserved != nullptr, "its preferred base reserved");
   HMODULE module = LoadLibraryW(file);
-  Expect(module != nullptr && reinterpret_cast<uintptr_t>(module) != place.base,
+  Expect(module != nullptr && reinterpret_cast<uintptr_t>(module) != base,
          "loaded away from its preferred base");
   return module;
 }

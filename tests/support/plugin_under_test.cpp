@@ -5,7 +5,9 @@
 
 #include <stdio.h>
 
+#ifdef _WIN32
 #include "tests/support/preferred_base.h"
+#endif
 
 namespace {
 LoadedPlugin loaded;
@@ -35,30 +37,18 @@ void PictureFromFile(const testwpp::Bytes& bytes, Dib* dib, ProgressProc progres
       Plugin().getPicture(file.path(), 0, kFileMode, &dib->info, &dib->bits, progress, userData);
 }
 
-#ifdef _WIN32
-// Windows loads the plug-in at a random base; Wine at the one it prefers
-// whenever that is free. So every test here runs it relocated: that base is
-// reserved first, and the plug-in must load elsewhere.
-void* ReservePreferredBase(const std::string& path, uint64_t* base) {
-  uint8_t head[testwpp::kPeHeadBytes] = {};
-  FILE* file = fopen(path.c_str(), "rb");
-  const size_t read = file != nullptr ? fread(head, 1, sizeof head, file) : 0;
-  if (file != nullptr) fclose(file);
-  const testwpp::PreferredPlace place =
-      testwpp::PreferredPlaceOf(head, static_cast<uint32_t>(read));
-  *base = place.base;
-  return place.size == 0 ? nullptr
-                         : VirtualAlloc(reinterpret_cast<void*>(place.base), place.size,
-                                        MEM_RESERVE, PAGE_NOACCESS);
-}
-#endif
-
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   loadedPath = argc > 1 ? argv[1] : DefaultPluginPath();
 #ifdef _WIN32
+  // Windows loads the plug-in at a random base; Wine at the one it prefers
+  // whenever that is free. So every test here runs it relocated: that base
+  // is reserved first, and the plug-in must load elsewhere.
   uint64_t preferred = 0;
-  void* reserved = ReservePreferredBase(loadedPath, &preferred);
+  HANDLE file = CreateFileA(loadedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  void* reserved = testwpp::ReservePreferredBase(file, &preferred);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   if (reserved == nullptr) {
     fprintf(stderr, "cannot reserve the preferred base of %s\n", loadedPath.c_str());
     return 1;

@@ -1,12 +1,13 @@
 // Where a DLL asks to be loaded, read from its file's first bytes. Windows
 // loads every DYNAMIC_BASE DLL at a random base, but Wine takes the preferred
 // one whenever it is free: the Windows tests reserve it before they load the
-// plug-in, so that it runs relocated, as on Windows. Freestanding, for the
-// viewer test of the runtime-less targets too.
+// plug-in, so that it runs relocated, as on Windows. Windows only, and
+// freestanding, for the viewer test of the runtime-less targets too.
 #pragma once
 
 #include <stdint.h>
 
+#include "platform/platform.h"
 #include "wpp/bytes.h"
 
 namespace testwpp {
@@ -33,6 +34,20 @@ inline PreferredPlace PreferredPlaceOf(const uint8_t* head, uint32_t count) {
                                        : uint64_t{wpp::LoadLe32(head + optional + 24)} |
                                              uint64_t{wpp::LoadLe32(head + optional + 28)} << 32;
   return {base, wpp::LoadLe32(head + optional + 56)};
+}
+
+// Reads the headers of the DLL open as file and reserves the range it
+// prefers; returns the reservation (null when it cannot be made) and the
+// preferred base in *base. The caller closes the file and frees the range.
+inline void* ReservePreferredBase(HANDLE file, uint64_t* base) {
+  uint8_t head[kPeHeadBytes] = {};
+  DWORD read = 0;
+  if (file == INVALID_HANDLE_VALUE || !ReadFile(file, head, sizeof head, &read, nullptr)) read = 0;
+  const PreferredPlace place = PreferredPlaceOf(head, read);
+  *base = place.base;
+  return place.size == 0 ? nullptr
+                         : VirtualAlloc(reinterpret_cast<void*>(place.base), place.size,
+                                        MEM_RESERVE, PAGE_NOACCESS);
 }
 
 }  // namespace testwpp
