@@ -17,8 +17,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <fstream>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,11 +33,9 @@
 
 namespace {
 
-struct Size {
-  uint32_t width;
-  uint32_t height;
-};
-constexpr Size kSizes[] = {{1024, 1024}, {4096, 4096}, {8192, 8192}, {4095, 4096}};
+constexpr struct {
+  uint32_t width, height;
+} kSizes[] = {{1024, 1024}, {4096, 4096}, {8192, 8192}, {4095, 4096}};
 
 // One picture of random pixels, its file, and the DIB bits it must give.
 struct Picture {
@@ -49,58 +47,45 @@ struct Picture {
   std::string path;                // the same image as a file
 };
 
-Picture& PictureOf(Size size) {
-  static std::map<uint64_t, std::unique_ptr<Picture>> pictures;
-  auto& slot = pictures[(uint64_t{size.width} << 32) | size.height];
-  if (slot) return *slot;
-  slot = std::make_unique<Picture>();
-  Picture& p = *slot;
-  p.width = size.width;
-  p.height = size.height;
-  p.stride = reference::DibStride(size.width);
-  p.pixelBytes = 2ull * size.width * size.height;
-  p.bitsSize = uint64_t{p.stride} * size.height + 4;
-  p.image = wppfile::EncodeWpp(wppfile::RandomImage(size.width, size.height, size.width));
-  p.reference.assign(p.bitsSize, 0);
-  reference::FillDibBits(p.image.data() + wpp::kPixelsOffset, p.width, p.height,
-                         p.reference.data());
-  p.warm.assign(p.bitsSize, 0);
+std::unique_ptr<Picture> MakePicture(uint32_t width, uint32_t height) {
+  auto p = std::make_unique<Picture>();
+  p->width = width;
+  p->height = height;
+  p->stride = reference::DibStride(width);
+  p->pixelBytes = 2ull * width * height;
+  p->bitsSize = uint64_t{p->stride} * height + 4;
+  p->image = wppfile::EncodeWpp(wppfile::RandomImage(width, height, width));
+  p->reference.assign(p->bitsSize, 0);
+  reference::FillDibBits(p->image.data() + wpp::kPixelsOffset, width, height, p->reference.data());
+  p->warm.assign(p->bitsSize, 0);
   const char* folder = getenv("TMPDIR");
-  p.path = std::string(folder != nullptr ? folder : "/tmp") + "/wpp_bench_" +
-           std::to_string(size.width) + "x" + std::to_string(size.height) + ".wpp";
-  FILE* file = fopen(p.path.c_str(), "wb");
-  if (file == nullptr || fwrite(p.image.data(), 1, p.image.size(), file) != p.image.size())
-    p.path.clear();
-  if (file != nullptr) fclose(file);
+  p->path = std::string(folder != nullptr ? folder : "/tmp") + "/wpp_bench_" +
+            std::to_string(width) + "x" + std::to_string(height) + ".wpp";
+  std::ofstream(p->path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(p->image.data()), p->image.size());
   return p;
 }
 
-// A fixed amount of work per repetition, so the big cases stay short.
-int64_t IterationsFor(const Picture& p) {
-  const int64_t n = static_cast<int64_t>((512ull << 20) / p.pixelBytes);
-  return n < 4 ? 4 : n;
-}
+LoadedPlugin plugin;
 
 // One case: `run` does one iteration, and says with check set whether its
-// output is right; the first iteration is checked and not timed.
-void Register(const char* group, const std::string& name, Picture& picture,
+// output is right; the first iteration is checked and not timed. A fixed
+// amount of work per repetition keeps the big cases short.
+void Register(const char* group, const std::string& name, Picture& p,
               std::function<bool(Picture&, bool check)> run) {
-  const std::string title = std::string(group) + "/" + name + "/" + std::to_string(picture.width) +
-                            "x" + std::to_string(picture.height);
-  Picture* p = &picture;
-  benchmark::RegisterBenchmark(title.c_str(),
-                               [p, run](benchmark::State& state) {
-                                 if (!run(*p, true)) {
-                                   state.SkipWithError("wrong result or output");
-                                   return;
-                                 }
-                                 for (auto _ : state) {
-                                   run(*p, false);
-                                   benchmark::ClobberMemory();
-                                 }
-                                 state.SetBytesProcessed(state.iterations() * p->pixelBytes);
-                               })
-      ->Iterations(IterationsFor(picture))
+  const std::string title = std::string(group) + "/" + name + "/" + std::to_string(p.width) + "x" +
+                            std::to_string(p.height);
+  const auto timed = [&p, run](benchmark::State& state) {
+    if (!run(p, true)) return state.SkipWithError("wrong result or output");
+    for (auto _ : state) {
+      run(p, false);
+      benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * p.pixelBytes);
+  };
+  const int64_t iterations = static_cast<int64_t>((512ull << 20) / p.pixelBytes);
+  benchmark::RegisterBenchmark(title.c_str(), timed)
+      ->Iterations(iterations < 4 ? 4 : iterations)
       ->UseRealTime();
 }
 
@@ -138,18 +123,6 @@ bool Decode(const Picture& p, const uint8_t* image, bool check) {
   BlockHandle info = nullptr, bits = nullptr;
   const PluginResult result = DecodeToDib(p.image.size(), &info, &bits, nullptr, 0, image);
   return HandedOver(p, check, result, info, bits);
-}
-
-const LoadedPlugin& Plugin() {
-  static LoadedPlugin plugin;
-  static bool loaded = [] {
-    std::string error;
-    if (!LoadPlugin(DefaultPluginPath(), &plugin, &error))
-      fprintf(stderr, "wpp_bench: %s\n", error.c_str());
-    return true;
-  }();
-  (void)loaded;
-  return plugin;
 }
 
 struct PathCase {
@@ -206,9 +179,9 @@ void RegisterAll(Picture& picture) {
            [](Picture& p, bool check) { return Decode(p, p.image.data(), check); });
   Register("call", "get_picture_memory", picture, [](Picture& p, bool check) {
     BlockHandle info = nullptr, bits = nullptr;
-    const PluginResult result = Plugin().getPicture(reinterpret_cast<const char*>(p.image.data()),
-                                                    static_cast<intptr_t>(p.image.size()),
-                                                    kMemoryMode, &info, &bits, nullptr, 0);
+    const PluginResult result = plugin.getPicture(reinterpret_cast<const char*>(p.image.data()),
+                                                  static_cast<intptr_t>(p.image.size()),
+                                                  kMemoryMode, &info, &bits, nullptr, 0);
     return HandedOver(p, check, result, info, bits);
   });
   Register("base", "read", picture, [](Picture& p, bool check) {
@@ -226,12 +199,12 @@ void RegisterAll(Picture& picture) {
   Register("call", "get_picture_file", picture, [](Picture& p, bool check) {
     BlockHandle info = nullptr, bits = nullptr;
     const PluginResult result =
-        Plugin().getPicture(p.path.c_str(), 0, kFileMode, &info, &bits, nullptr, 0);
+        plugin.getPicture(p.path.c_str(), 0, kFileMode, &info, &bits, nullptr, 0);
     return HandedOver(p, check, result, info, bits);
   });
   Register("call", "get_picture_info_file", picture, [](Picture& p, bool check) {
     PictureInfoRecord record = {};
-    if (Plugin().getPictureInfo(p.path.c_str(), 0, kFileMode, &record) != Ok) return false;
+    if (plugin.getPictureInfo(p.path.c_str(), 0, kFileMode, &record) != Ok) return false;
     GlobalFree(record.textHandle);
     return !check || (record.width == p.width && record.height == p.height);
   });
@@ -245,9 +218,16 @@ int main(int argc, char** argv) {
   printf("wpp_bench: %d-bit, picked path %s\n", static_cast<int>(8 * sizeof(void*)),
          wpp::ConvertPathName(wpp::PickConvertPath()));
   fflush(stdout);
-  for (Size size : kSizes) RegisterAll(PictureOf(size));
+  std::string error;
+  if (!LoadPlugin(DefaultPluginPath(), &plugin, &error))
+    fprintf(stderr, "wpp_bench: %s\n", error.c_str());
+  std::vector<std::unique_ptr<Picture>> pictures;
+  for (const auto& size : kSizes) {
+    pictures.push_back(MakePicture(size.width, size.height));
+    RegisterAll(*pictures.back());
+  }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  for (Size size : kSizes) remove(PictureOf(size).path.c_str());
+  for (const auto& p : pictures) remove(p->path.c_str());
   return 0;
 }

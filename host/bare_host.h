@@ -12,24 +12,29 @@
 
 namespace bare {
 
-inline void Print(const char* text) {
+inline void PrintPart(const char* text) {
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, static_cast<DWORD>(lstrlenA(text)), &written,
             nullptr);
 }
 
-inline void PrintNumber(int64_t value) {
+inline void PrintPart(int64_t value) {
   char digits[24];
   char* p = digits + sizeof digits;
   *--p = '\0';
-  const bool negative = value < 0;
-  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   do {
     *--p = static_cast<char>('0' + magnitude % 10);
     magnitude /= 10;
   } while (magnitude != 0);
-  if (negative) *--p = '-';
-  Print(p);
+  if (value < 0) *--p = '-';
+  PrintPart(p);
+}
+
+// Texts and numbers, one after the other.
+template <typename... Parts>
+void Print(const Parts&... parts) {
+  (PrintPart(parts), ...);
 }
 
 // Paths: above MAX_PATH, and small enough that no frame needs a stack probe.

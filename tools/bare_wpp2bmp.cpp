@@ -121,9 +121,7 @@ extern "C" void WINAPI Start() {
     }
     const char* failure = Convert(plugin, word, folder);
     if (failure != nullptr) {
-      Print("bare_wpp2bmp: an input failed: ");
-      Print(failure);
-      Print("\r\n");
+      Print("bare_wpp2bmp: an input failed: ", failure, "\r\n");
       if (status == 0) status = 2;
     }
   }

@@ -45,10 +45,8 @@ void CheckFailures(const EntryPoints& plugin) {
   GetTempPathW(kPathChars, reinterpret_cast<wchar_t*>(path));
   Append(path, u"wpp_bare_no_such_file.wpp");
   NarrowCopy(path, narrowPath);
-  memset(record, 0x7F, sizeof record);
-  ExpectEqual(
-      plugin.getPictureInfo(narrowPath, 0, kFileMode, reinterpret_cast<PictureInfoRecord*>(record)),
-      ReadError, "GetPictureInfo");
+  ExpectEqual(plugin.getPictureInfo(narrowPath, 0, kFileMode, Prefilled(record)), ReadError,
+              "GetPictureInfo");
   Expect(Untouched(record, sizeof record), "the record untouched");
   BlockHandle info = sentinel, bits = sentinel;
   ExpectEqual(plugin.getPictureW(path, 0, kFileMode, &info, &bits, nullptr, 0), ReadError,
@@ -93,8 +91,6 @@ void CheckFailures(const EntryPoints& plugin) {
       Expect(info == sentinel && bits == sentinel, "the slots untouched");
     } else {
       CheckDib(Ok, info, bits, p);  // both filled blocks stay with the host
-      LocalFree(info);
-      LocalFree(bits);
     }
   }
   LocalFree(p.bytes);
@@ -108,20 +104,14 @@ void CheckUtf16Path(const EntryPoints& plugin) {
   char16_t path[kPathChars];
   if (!WriteTempFile(u"wpp \u56FE\u50CF \u0141\u00F3d\u017A \U0001F5BC.wpp", p.bytes, p.size, path))
     return;
-  HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ, FILE_SHARE_READ,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = OpenToRead(path);
   ExpectEqual(plugin.isSupportedW(path, file), 1, "IsSupportedW on its handle");
   CloseHandle(file);
   uint8_t record[32];
-  memset(record, 0x7F, sizeof record);
-  ExpectEqual(
-      plugin.getPictureInfoW(path, 0, kFileMode, reinterpret_cast<PictureInfoRecord*>(record)), Ok,
-      "GetPictureInfoW");
+  ExpectEqual(plugin.getPictureInfoW(path, 0, kFileMode, Prefilled(record)), Ok, "GetPictureInfoW");
   CheckRecord(record, p);
   BlockHandle info = nullptr, bits = nullptr;
   CheckDib(plugin.getPictureW(path, 0, kFileMode, &info, &bits, nullptr, 0), info, bits, p);
-  LocalFree(info);
-  LocalFree(bits);
   Expect(DeleteFileW(reinterpret_cast<const wchar_t*>(path)) != 0, "the file was closed");
   LocalFree(p.bytes);
 }

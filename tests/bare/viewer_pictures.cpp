@@ -22,7 +22,6 @@ Picture MakePicture(uint32_t width, uint32_t height) {
   return p;
 }
 
-// A temporary file holding count bytes; its name is written into path.
 bool WriteTempFile(const char16_t* name, const uint8_t* bytes, uint32_t count, char16_t* path) {
   GetTempPathW(kPathChars, reinterpret_cast<wchar_t*>(path));
   Append(path, name);
@@ -35,7 +34,6 @@ bool WriteTempFile(const char16_t* name, const uint8_t* bytes, uint32_t count, c
   return Expect(ok, "a temporary file can be written");
 }
 
-// An ANSI copy of an all-ASCII wide path, for the 8-bit entry points.
 void NarrowCopy(const char16_t* wide, char* narrow) {
   uint32_t i = 0;
   for (; wide[i] != u'\0' && i + 1 < kPathChars; ++i) narrow[i] = static_cast<char>(wide[i]);
@@ -66,7 +64,6 @@ int32_t WPP_CALL RecordProgress(int32_t numerator, int32_t denominator, intptr_t
   return log->calls == log->stopAtCall ? 1 : 0;
 }
 
-// The record under a 0x7F fill, as hosts fill it: every byte checked.
 void CheckRecord(const uint8_t* record, const Picture& p) {
   static_assert(sizeof(PictureInfoRecord) == 32, "the 64-bit record");
   const uint8_t zeros[24] = {};
@@ -86,19 +83,21 @@ void CheckRecord(const uint8_t* record, const Picture& p) {
 }
 
 void CheckDib(PluginResult result, BlockHandle info, BlockHandle bits, const Picture& p) {
-  if (!ExpectEqual(result, Ok, "GetPicture") ||
-      !Expect(info != nullptr && bits != nullptr, "blocks"))
-    return;
-  uint8_t header[reference::kInfoHeaderSize];
-  reference::FillInfoHeader(p.width, p.height, header);
-  ExpectEqual(LocalSize(info), sizeof header, "header block size");
-  ExpectSameBytes(static_cast<const uint8_t*>(info), header, sizeof header, "the header");
-  const uint32_t bitsSize = reference::DibStride(p.width) * p.height + reference::kBitsTail;
-  ExpectEqual(LocalSize(bits), bitsSize, "bits block size");
-  auto* want = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, bitsSize));
-  reference::FillDibBits(p.bytes + wpp::kPixelsOffset, p.width, p.height, want);
-  ExpectSameBytes(static_cast<const uint8_t*>(bits), want, bitsSize, "every pixel byte");
-  LocalFree(want);
+  if (ExpectEqual(result, Ok, "GetPicture") &&
+      Expect(info != nullptr && bits != nullptr, "blocks")) {
+    uint8_t header[reference::kInfoHeaderSize];
+    reference::FillInfoHeader(p.width, p.height, header);
+    ExpectEqual(LocalSize(info), sizeof header, "header block size");
+    ExpectSameBytes(static_cast<const uint8_t*>(info), header, sizeof header, "the header");
+    const uint32_t bitsSize = reference::DibStride(p.width) * p.height + reference::kBitsTail;
+    ExpectEqual(LocalSize(bits), bitsSize, "bits block size");
+    auto* want = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, bitsSize));
+    reference::FillDibBits(p.bytes + wpp::kPixelsOffset, p.width, p.height, want);
+    ExpectSameBytes(static_cast<const uint8_t*>(bits), want, bitsSize, "every pixel byte");
+    LocalFree(want);
+  }
+  LocalFree(info);
+  LocalFree(bits);
 }
 
 void CheckPictures(const EntryPoints& plugin) {
@@ -125,21 +124,17 @@ void CheckPictures(const EntryPoints& plugin) {
     ExpectEqual(plugin.isSupported(narrowPath, head), 1, "on a buffer");
     LocalFree(head);
     ExpectEqual(plugin.isSupportedW(path, memory), 1, "on the picture's own bytes");
-    HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = OpenToRead(path);
     ExpectEqual(plugin.isSupported(narrowPath, file), 1, "on a handle");
     CloseHandle(file);
 
     caseName = "GetPictureInfo";
     uint8_t record[32];
-    memset(record, 0x7F, sizeof record);
-    ExpectEqual(plugin.getPictureInfo(narrowPath, 0, kFileMode,
-                                      reinterpret_cast<PictureInfoRecord*>(record)),
-                Ok, "from the file");
+    ExpectEqual(plugin.getPictureInfo(narrowPath, 0, kFileMode, Prefilled(record)), Ok,
+                "from the file");
     CheckRecord(record, p);
-    memset(record, 0x7F, sizeof record);
     ExpectEqual(plugin.getPictureInfoW(reinterpret_cast<const char16_t*>(memory), p.size,
-                                       kMemoryMode, reinterpret_cast<PictureInfoRecord*>(record)),
+                                       kMemoryMode, Prefilled(record)),
                 Ok, "from memory");
     CheckRecord(record, p);
 
@@ -150,8 +145,6 @@ void CheckPictures(const EntryPoints& plugin) {
     PluginResult result =
         plugin.getPicture(narrowPath, 0, kFileMode, &info, &bits, RecordProgress, userData);
     CheckDib(result, info, bits, p);
-    LocalFree(info);
-    LocalFree(bits);
     ExpectEqual(log.calls, 2, "progress calls");
     for (uint32_t call = 0; call < 2; ++call) {
       ExpectEqual(log.numerators[call], call, "progress numerator");
@@ -164,8 +157,6 @@ void CheckPictures(const EntryPoints& plugin) {
     result = plugin.getPictureW(reinterpret_cast<const char16_t*>(memory), p.size, kMemoryMode,
                                 &info, &bits, nullptr, 0);
     CheckDib(result, info, bits, p);
-    LocalFree(info);
-    LocalFree(bits);
 
     VirtualFree(region, 0, MEM_RELEASE);
     DeleteFileW(reinterpret_cast<const wchar_t*>(path));

@@ -8,7 +8,6 @@
 namespace viewer {
 
 using bare::Print;
-using bare::PrintNumber;
 
 const char* caseName = "";
 uint32_t caseWidth, caseHeight;
@@ -17,30 +16,12 @@ namespace {
 
 uint32_t passed, failed;
 
-void PrintCase() {
-  Print(caseName);
-  if (caseWidth != 0) {
-    Print(", ");
-    PrintNumber(caseWidth);
-    Print("x");
-    PrintNumber(caseHeight);
-  }
-}
-
-// Counts a failure and starts its line: "FAIL case: what". The caller ends it.
+// Counts a failure and starts its line: "FAIL case, WxH: what". The caller ends it.
 void BeginFailure(const char* what) {
   ++failed;
-  Print("FAIL ");
-  PrintCase();
-  Print(": ");
-  Print(what);
-}
-
-void PrintHaveWant(int64_t have, int64_t want) {
-  Print(": have ");
-  PrintNumber(have);
-  Print(", want ");
-  PrintNumber(want);
+  Print("FAIL ", caseName);
+  if (caseWidth != 0) Print(", ", caseWidth, "x", caseHeight);
+  Print(": ", what);
 }
 
 }  // namespace
@@ -58,20 +39,15 @@ bool Expect(bool ok, const char* what) {
 bool ExpectEqual(int64_t have, int64_t want, const char* what) {
   if (have == want) return Expect(true, what);
   BeginFailure(what);
-  PrintHaveWant(have, want);
-  Print("\r\n");
+  Print(": have ", have, ", want ", want, "\r\n");
   return false;
 }
 
-// Compares count bytes; on a mismatch names the first differing offset.
 bool ExpectSameBytes(const uint8_t* have, const uint8_t* want, uint64_t count, const char* what) {
   for (uint64_t i = 0; i < count; ++i) {
     if (have[i] != want[i]) {
       BeginFailure(what);
-      Print(": first difference at byte ");
-      PrintNumber(static_cast<int64_t>(i));
-      PrintHaveWant(have[i], want[i]);
-      Print("\r\n");
+      Print(": first difference at byte ", i, ": have ", have[i], ", want ", want[i], "\r\n");
       return false;
     }
   }
@@ -125,10 +101,6 @@ extern "C" void WINAPI Start() {
   }
   if (module != nullptr) FreeLibrary(module);
   if (reserved != nullptr) VirtualFree(reserved, 0, MEM_RELEASE);
-  Print("viewer test: ");
-  PrintNumber(passed);
-  Print(" passed, ");
-  PrintNumber(failed);
-  Print(" failed\r\n");
+  Print("viewer test: ", passed, " passed, ", failed, " failed\r\n");
   ExitProcess(failed == 0 ? 0 : 1);
 }

@@ -48,10 +48,19 @@ Picture MakePicture(uint32_t width, uint32_t height);
 bool WriteTempFile(const char16_t* name, const uint8_t* bytes, uint32_t count, char16_t* path);
 // An ANSI copy of an all-ASCII wide path, for the 8-bit entry points.
 void NarrowCopy(const char16_t* wide, char* narrow);
-// The record under a 0x7F fill, as hosts fill it: every byte checked.
+// The host's record, filled with 0x7F as hosts fill it to see what was written.
+inline PictureInfoRecord* Prefilled(uint8_t (&record)[32]) {
+  memset(record, 0x7F, sizeof record);
+  return reinterpret_cast<PictureInfoRecord*>(record);
+}
+// That record, every byte checked; the text block is freed.
 void CheckRecord(const uint8_t* record, const Picture& p);
-// The two blocks of a picture against the reference.
+// The two blocks of a picture against the reference; then they are freed.
 void CheckDib(PluginResult result, BlockHandle info, BlockHandle bits, const Picture& p);
+inline HANDLE OpenToRead(const char16_t* path) {
+  return CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
 
 struct ProgressLog {
   uint32_t calls;
