@@ -5,6 +5,7 @@
 #include <fstream>
 #include <random>
 
+#include "tools/wpp_reference.h"
 #include "wpp/bytes.h"
 
 namespace {
@@ -14,34 +15,27 @@ constexpr uint64_t kLargestBmpFile = 0xFFFFFFFFull;
 
 bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bits,
                  uint64_t bitsBlockSize, BmpParts* parts, std::string* problem) {
-  if (info == nullptr || bits == nullptr) {
-    *problem = "a block is missing";
+  const auto fail = [problem](const char* why) {
+    *problem = why;
     return false;
-  }
-  if (infoBlockSize < kBmpInfoHeaderSize || wpp::LoadLe32(info) != kBmpInfoHeaderSize) {
-    *problem = "the header block is not a 40-byte BITMAPINFOHEADER";
-    return false;
-  }
+  };
+  if (info == nullptr || bits == nullptr) return fail("a block is missing");
+  if (infoBlockSize < kBmpInfoHeaderSize || wpp::LoadLe32(info) != kBmpInfoHeaderSize)
+    return fail("the header block is not a 40-byte BITMAPINFOHEADER");
   const int32_t width = static_cast<int32_t>(wpp::LoadLe32(info + 4));
   const int32_t height = static_cast<int32_t>(wpp::LoadLe32(info + 8));
-  const uint16_t bitCount = wpp::LoadLe16(info + 14);
-  const uint32_t compression = wpp::LoadLe32(info + 16);
   const uint32_t sizeImage = wpp::LoadLe32(info + 20);
-  if (width <= 0 || height <= 0 || bitCount != 16 || compression != 0) {
-    *problem = "the header does not describe a bottom-up 16-bit BI_RGB picture";
-    return false;
-  }
-  const uint64_t stride = (2ull * static_cast<uint32_t>(width) + 3) & ~3ull;
+  // No WPP picture is wider than 65535 pixels, which keeps the stride in 32 bits.
+  if (width <= 0 || width > 65535 || height <= 0 || wpp::LoadLe16(info + 14) != 16 ||
+      wpp::LoadLe32(info + 16) != 0)
+    return fail("the header does not describe a bottom-up 16-bit BI_RGB picture of a WPP's width");
   // biSizeImage is the size of the rows, and the block must hold them.
-  if (uint64_t{sizeImage} != stride * static_cast<uint32_t>(height) ||
-      uint64_t{sizeImage} > bitsBlockSize) {
-    *problem = "biSizeImage is not the size of the rows in the bits block";
-    return false;
-  }
-  if (uint64_t{kBmpFileHeaderSize} + kBmpInfoHeaderSize + sizeImage > kLargestBmpFile) {
-    *problem = "the picture is too large for a BMP file";
-    return false;
-  }
+  const uint64_t rows =
+      uint64_t{reference::DibStride(static_cast<uint32_t>(width))} * static_cast<uint32_t>(height);
+  if (sizeImage != rows || sizeImage > bitsBlockSize)
+    return fail("biSizeImage is not the size of the rows in the bits block");
+  if (uint64_t{kBmpFileHeaderSize} + kBmpInfoHeaderSize + sizeImage > kLargestBmpFile)
+    return fail("the picture is too large for a BMP file");
   *parts = {info, kBmpInfoHeaderSize, bits, sizeImage};
   return true;
 }

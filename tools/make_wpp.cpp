@@ -21,6 +21,11 @@ namespace {
 // most), so it reads the same as a signed 32-bit number.
 constexpr uint64_t kLargestPixelCount = 0x3FFFFFF8;
 
+bool Fits(uint64_t width, uint64_t height) {
+  return width >= 1 && width <= 65535 && height >= 1 && height <= 65535 &&
+         width * height <= kLargestPixelCount;
+}
+
 uint16_t Rgb565(uint32_t red, uint32_t green, uint32_t blue) {
   return static_cast<uint16_t>(((red >> 3) << 11) | ((green >> 2) << 5) | (blue >> 3));
 }
@@ -40,14 +45,10 @@ std::vector<uint16_t> Pattern(uint32_t width, uint32_t height) {
       if (band < 3) {
         const uint32_t* bar = kBars[x * 8 / width];
         r = bar[0], g = bar[1], b = bar[2];
-      } else if (band == 3) {
-        r = ramp;
-      } else if (band == 4) {
-        g = ramp;
-      } else if (band == 5) {
-        b = ramp;
-      } else if (band == 6) {
-        r = g = b = ramp;
+      } else if (band < 7) {  // red, green, blue, then all three
+        r = band == 3 || band == 6 ? ramp : 0;
+        g = band == 4 || band == 6 ? ramp : 0;
+        b = band == 5 || band == 6 ? ramp : 0;
       } else {
         const uint32_t sector = x * 6 / width, within = (x * 6 * 255 / width) % 255;
         const uint32_t up = within, down = 255 - within;
@@ -81,8 +82,7 @@ bool ReadPpm(const char* path, uint32_t* width, uint32_t* height, std::vector<ui
     ungetc(c, file);
     return fscanf(file, "%u", value) == 1;
   };
-  ok = ok && field(&w) && field(&h) && field(&maximum) && maximum == 255 && w >= 1 && w <= 65535 &&
-       h >= 1 && h <= 65535 && uint64_t{w} * h <= kLargestPixelCount;
+  ok = ok && field(&w) && field(&h) && field(&maximum) && maximum == 255 && Fits(w, h);
   ok = ok && fgetc(file) != EOF;  // the single white space before the samples
   if (ok) {
     std::vector<uint8_t> rgb(size_t{w} * h * 3);
@@ -125,8 +125,8 @@ int main(int argc, char** argv) {
   const char* out = nullptr;
   if (argc == 5 && strcmp(argv[1], "pattern") == 0) {
     const long w = strtol(argv[2], nullptr, 10), h = strtol(argv[3], nullptr, 10);
-    if (w < 1 || w > 65535 || h < 1 || h > 65535 || uint64_t(w) * uint64_t(h) > kLargestPixelCount)
-      return Usage();
+    if (!Fits(static_cast<uint64_t>(w), static_cast<uint64_t>(h)))
+      return Usage();  // negatives wrap
     width = static_cast<uint32_t>(w), height = static_cast<uint32_t>(h);
     pixels = Pattern(width, height);
     out = argv[4];
