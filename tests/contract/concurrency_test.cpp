@@ -16,14 +16,13 @@ namespace {
 constexpr int kThreads = 4;
 constexpr int kRounds = 6;
 
-// Everything one round of calls produces, compared whole.
+// Everything one round of calls produces, from the file [0] and from memory [1].
 struct Outcome {
   int32_t supportedAddress = -1, supportedHandle = -1;
-  PluginResult infoFile = NotImplemented, infoMemory = NotImplemented;
-  Bytes recordFile, recordMemory;  // the record less its text handle
-  PluginResult pictureFile = NotImplemented, pictureMemory = NotImplemented;
-  Bytes dibFile, dibMemory;  // header block then bits block
-  bool operator==(const Outcome&) const = default;
+  PluginResult info[2] = {NotImplemented, NotImplemented};
+  PluginResult picture[2] = {NotImplemented, NotImplemented};
+  Bytes record[2];  // the record less its text handle
+  Bytes dib[2];     // header block then bits block
 };
 
 Bytes RecordBytes(const PictureInfoRecord& info) {
@@ -49,28 +48,21 @@ Outcome RunOnce(const char* path, const uint8_t* memory, int32_t length) {
     o.supportedHandle = Plugin().isSupported(nullptr, handle);
     CloseHandle(handle);
   }
-  PictureInfoRecord info;
-  memset(&info, 0, sizeof info);
-  o.infoFile = Plugin().getPictureInfo(path, 0, kFileMode, &info);
-  o.recordFile = RecordBytes(info);
-  if (o.infoFile == Ok && info.textHandle != nullptr) GlobalFree(info.textHandle);
-  memset(&info, 0, sizeof info);
-  o.infoMemory =
-      Plugin().getPictureInfo(reinterpret_cast<const char*>(memory), length, kMemoryMode, &info);
-  o.recordMemory = RecordBytes(info);
-  if (o.infoMemory == Ok && info.textHandle != nullptr) GlobalFree(info.textHandle);
-  {
+  const SourceCase sources[] = {
+      {"file", path, 0, kFileMode, Ok},
+      {"memory", reinterpret_cast<const char*>(memory), length, kMemoryMode, Ok}};
+  for (int i = 0; i < 2; ++i) {
+    const SourceCase& s = sources[i];
+    PictureInfoRecord info;
+    memset(&info, 0, sizeof info);
+    o.info[i] = Plugin().getPictureInfo(s.source, s.offsetOrLength, s.mode, &info);
+    o.record[i] = RecordBytes(info);
+    if (o.info[i] == Ok && info.textHandle != nullptr) GlobalFree(info.textHandle);
     Dib dib;
-    dib.result = Plugin().getPicture(path, 0, kFileMode, &dib.info, &dib.bits, nullptr, 0);
-    o.pictureFile = dib.result;
-    o.dibFile = DibBytes(dib);
-  }
-  {
-    Dib dib;
-    dib.result = Plugin().getPicture(reinterpret_cast<const char*>(memory), length, kMemoryMode,
-                                     &dib.info, &dib.bits, nullptr, 0);
-    o.pictureMemory = dib.result;
-    o.dibMemory = DibBytes(dib);
+    dib.result =
+        Plugin().getPicture(s.source, s.offsetOrLength, s.mode, &dib.info, &dib.bits, nullptr, 0);
+    o.picture[i] = dib.result;
+    o.dib[i] = DibBytes(dib);
   }
   return o;
 }
@@ -81,10 +73,10 @@ TEST(Concurrency, ThreadsGetWhatOneThreadGets) {
   testwpp::TempFile file(image);
   const int32_t length = static_cast<int32_t>(image.size());
   const Outcome alone = RunOnce(file.path(), image.data(), length);
-  ASSERT_EQ(alone.pictureFile, Ok);
-  ASSERT_EQ(alone.pictureMemory, Ok);
+  ASSERT_EQ(alone.picture[0], Ok);
+  ASSERT_EQ(alone.picture[1], Ok);
   ASSERT_EQ(alone.supportedHandle, 1);
-  ASSERT_TRUE(testwpp::SameBytes(alone.dibFile, alone.dibMemory));
+  ASSERT_TRUE(testwpp::SameBytes(alone.dib[0], alone.dib[1]));
 
   // gtest assertions belong to the main thread: threads only record.
   std::vector<std::vector<Outcome>> seen(kThreads);
@@ -103,14 +95,12 @@ TEST(Concurrency, ThreadsGetWhatOneThreadGets) {
       const Outcome& o = seen[t][r];
       EXPECT_EQ(o.supportedAddress, alone.supportedAddress);
       EXPECT_EQ(o.supportedHandle, alone.supportedHandle);
-      EXPECT_EQ(o.infoFile, alone.infoFile);
-      EXPECT_EQ(o.infoMemory, alone.infoMemory);
-      EXPECT_TRUE(testwpp::SameBytes(o.recordFile, alone.recordFile));
-      EXPECT_TRUE(testwpp::SameBytes(o.recordMemory, alone.recordMemory));
-      EXPECT_EQ(o.pictureFile, alone.pictureFile);
-      EXPECT_EQ(o.pictureMemory, alone.pictureMemory);
-      EXPECT_TRUE(testwpp::SameBytes(o.dibFile, alone.dibFile));
-      EXPECT_TRUE(testwpp::SameBytes(o.dibMemory, alone.dibMemory));
+      for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(o.info[i], alone.info[i]);
+        EXPECT_TRUE(testwpp::SameBytes(o.record[i], alone.record[i]));
+        EXPECT_EQ(o.picture[i], alone.picture[i]);
+        EXPECT_TRUE(testwpp::SameBytes(o.dib[i], alone.dib[i]));
+      }
     }
   }
 }

@@ -54,8 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
                       HeaderCase{"65535 square, low word", 0xFFFE0005u, 65535, 65535, 0},
                       HeaderCase{"65535 square, all ones", 0xFFFFFFFFu, 65535, 65535, 0}));
 
+// 24 bytes and not one more: a host may hand over a short head.
 TEST(IsSupported, ReadsOnlyTheHeadItNeedsFromAnAddress) {
-  // 24 bytes and not one more: a host may hand over a short head.
   EXPECT_EQ(SupportedInMemory(HeaderOnly(6, 1, 1)), 1);
 }
 
@@ -141,15 +141,6 @@ void* MapPageAt(uintptr_t address) {
   return page;
 }
 
-// A page at the first of these addresses that can be had here, or null.
-void* MapPageAtOneOf(const std::vector<uint64_t>& addresses) {
-  for (uint64_t address : addresses) {
-    if (address > UINTPTR_MAX) continue;
-    if (void* page = MapPageAt(static_cast<uintptr_t>(address))) return page;
-  }
-  return nullptr;
-}
-
 // 65536 is the first value taken as an address. At 64 bits, so is any value
 // from 4 GiB on whose low 32 bits are zero: a host value cut to 32 bits would
 // be handle 0. (Sanitizers keep some ranges for themselves, hence choices.)
@@ -158,7 +149,9 @@ TEST(IsSupported, TakesEveryValueFromSixtyFiveThousandFiveHundredThirtySixAsAnAd
   if (sizeof(void*) == 8) places.push_back({uint64_t{1} << 32, 0x500000000000, 0x600000000000});
   const Bytes head = HeaderOnly(6, 1, 1);
   for (const auto& choices : places) {
-    void* page = MapPageAtOneOf(choices);
+    void* page = nullptr;  // at the first of the choices that can be had here
+    for (size_t i = 0; page == nullptr && i < choices.size(); ++i)
+      if (choices[i] <= UINTPTR_MAX) page = MapPageAt(static_cast<uintptr_t>(choices[i]));
     if (page == nullptr) {
       // Low memory may be kept back by the system; there is room above 4 GiB.
       if (choices[0] < (uint64_t{1} << 32))

@@ -26,10 +26,7 @@ TEST(Picture, ConvertsSinglePixels) {
   const uint16_t cases[][2] = {{0xFFFF, 0x7FFF}, {0xF800, 0x7C00}, {0x07E0, 0x03E0},
                                {0x001F, 0x001F}, {0x0020, 0x0000}, {0x0000, 0x0000}};
   for (const auto& c : cases) {
-    ImageSpec wppImage;
-    wppImage.width = 2;
-    wppImage.height = 1;
-    wppImage.pixels = {c[0], c[0]};
+    const ImageSpec wppImage{.width = 2, .height = 1, .pixels = {c[0], c[0]}};
     Dib dib;
     PictureFromMemory(testwpp::EncodeWpp(wppImage), &dib);
     ASSERT_EQ(dib.result, Ok);
@@ -38,10 +35,8 @@ TEST(Picture, ConvertsSinglePixels) {
 }
 
 TEST(Picture, PutsTheBottomRowFirst) {
-  ImageSpec wppImage;
-  wppImage.width = 2;
-  wppImage.height = 2;
-  wppImage.pixels = {0xF800, 0x07E0, 0x001F, 0xFFFF};  // P Q on top, R S below
+  // P Q on top, R S below
+  const ImageSpec wppImage{.width = 2, .height = 2, .pixels = {0xF800, 0x07E0, 0x001F, 0xFFFF}};
   Dib dib;
   PictureFromMemory(testwpp::EncodeWpp(wppImage), &dib);
   ASSERT_EQ(dib.result, Ok);
@@ -92,12 +87,11 @@ TEST(Picture, ReportsProgressBeforeAndAfterWithTheHostsData) {
   PictureFromFile(testwpp::EncodeWpp(testwpp::RandomImage(33, 9)), &dib, RecordProgress, userData);
   EXPECT_EQ(dib.result, Ok);
   ASSERT_EQ(log.calls.size(), 2u);
-  EXPECT_EQ(log.calls[0].numerator, 0);
-  EXPECT_EQ(log.calls[0].denominator, 1);
-  EXPECT_EQ(log.calls[1].numerator, 1);
-  EXPECT_EQ(log.calls[1].denominator, 1);
-  EXPECT_EQ(log.calls[0].userData, userData);
-  EXPECT_EQ(log.calls[1].userData, userData);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(log.calls[i].numerator, i);
+    EXPECT_EQ(log.calls[i].denominator, 1);
+    EXPECT_EQ(log.calls[i].userData, userData);
+  }
 }
 
 // Every bit of the host's value comes back, whatever the width.
@@ -125,10 +119,7 @@ TEST(Picture, StopsWhenTheFirstProgressCallSaysSo) {
     BlockHandle sentinel = reinterpret_cast<BlockHandle>(0x5EED);
     dib.info = dib.bits = sentinel;
     const intptr_t userData = reinterpret_cast<intptr_t>(&log);
-    if (fromFile)
-      PictureFromFile(image, &dib, RecordProgress, userData);
-    else
-      PictureFromMemory(image, &dib, RecordProgress, userData);
+    (fromFile ? PictureFromFile : PictureFromMemory)(image, &dib, RecordProgress, userData);
     EXPECT_EQ(dib.result, Aborted);
     EXPECT_EQ(log.calls.size(), 1u);
     EXPECT_EQ(dib.info, sentinel) << "slots are untouched on an early stop";

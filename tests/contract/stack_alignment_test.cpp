@@ -63,49 +63,34 @@ namespace {
 
 uint32_t Word(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
+template <typename Function, size_t count>
+uint32_t CallAt(uint32_t offset, Function* function, const uint32_t (&arguments)[count]) {
+  return CallWithStackOffset(reinterpret_cast<const void*>(function), arguments, count, offset);
+}
+
 TEST(StackAlignment, EveryEntryPointWorksOnAMisalignedStack) {
   const testwpp::ImageSpec wppImage = testwpp::RandomImage(131, 7);
   const testwpp::Bytes image = testwpp::EncodeWpp(wppImage);
   const testwpp::Bytes want = testwpp::ReferenceDibBits(wppImage);
+  const uint32_t size = static_cast<uint32_t>(image.size());
   for (uint32_t offset : {0u, 4u, 8u, 12u}) {
+    SCOPED_TRACE("offset " + std::to_string(offset));
     char buffer[32] = {};
-    const uint32_t infoArgs[] = {1, Word(buffer), sizeof buffer};
-    EXPECT_EQ(CallWithStackOffset(reinterpret_cast<const void*>(Plugin().getPluginInfo), infoArgs,
-                                  3, offset),
-              18u);
-
-    const uint32_t supportArgs[] = {0, Word(image.data())};
-    EXPECT_EQ(CallWithStackOffset(reinterpret_cast<const void*>(Plugin().isSupported), supportArgs,
-                                  2, offset),
-              1u);
-
+    EXPECT_EQ(CallAt(offset, Plugin().getPluginInfo, {1, Word(buffer), sizeof buffer}), 18u);
+    EXPECT_EQ(CallAt(offset, Plugin().isSupported, {0, Word(image.data())}), 1u);
     uint8_t record[26] = {};
-    const uint32_t pictureInfoArgs[] = {Word(image.data()), static_cast<uint32_t>(image.size()),
-                                        kMemoryMode, Word(record)};
-    EXPECT_EQ(CallWithStackOffset(reinterpret_cast<const void*>(Plugin().getPictureInfo),
-                                  pictureInfoArgs, 4, offset),
+    EXPECT_EQ(CallAt(offset, Plugin().getPictureInfo,
+                     {Word(image.data()), size, kMemoryMode, Word(record)}),
               0u);
     GlobalFree(reinterpret_cast<void*>(static_cast<uintptr_t>(wpp::LoadLe32(record + 22))));
-
     Dib dib;
-    const uint32_t pictureArgs[] = {Word(image.data()),
-                                    static_cast<uint32_t>(image.size()),
-                                    kMemoryMode,
-                                    Word(&dib.info),
-                                    Word(&dib.bits),
-                                    0,
-                                    0};
-    EXPECT_EQ(CallWithStackOffset(reinterpret_cast<const void*>(Plugin().getPicture), pictureArgs,
-                                  7, offset),
-              0u)
-        << "offset " << offset;
+    EXPECT_EQ(
+        CallAt(offset, Plugin().getPicture,
+               {Word(image.data()), size, kMemoryMode, Word(&dib.info), Word(&dib.bits), 0, 0}),
+        0u);
     ASSERT_NE(dib.bits, nullptr);
-    EXPECT_TRUE(testwpp::SameBytes(dib.bitsBytes(), want.size(), want)) << "offset " << offset;
-
-    const uint32_t previewArgs[7] = {};
-    EXPECT_EQ(CallWithStackOffset(reinterpret_cast<const void*>(Plugin().getPreview), previewArgs,
-                                  7, offset),
-              0xFFFFFFFFu);
+    EXPECT_TRUE(testwpp::SameBytes(dib.bitsBytes(), want.size(), want));
+    EXPECT_EQ(CallAt(offset, Plugin().getPreview, {0, 0, 0, 0, 0, 0, 0}), 0xFFFFFFFFu);
   }
 }
 

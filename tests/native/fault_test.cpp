@@ -27,9 +27,12 @@ class Faults : public ::testing::Test {
     EXPECT_EQ(PlatformLiveBlocks(), blocksBefore) << what << ": a block was left behind";
     EXPECT_EQ(PlatformOpenHandles(), handlesBefore) << what << ": a file was left open";
   }
-  PluginResult Info(uint8_t* record) {
-    return Plugin().getPictureInfo(file->path(), 0, kFileMode,
-                                   reinterpret_cast<PictureInfoRecord*>(record));
+  // GetPictureInfo's result on a file; the text it hands over is freed.
+  PluginResult Info(const char* path, int32_t offset = 0) {
+    PictureInfoRecord record;
+    const PluginResult result = Plugin().getPictureInfo(path, offset, kFileMode, &record);
+    if (result == Ok) GlobalFree(record.textHandle);
+    return result;
   }
   Bytes image;
   std::unique_ptr<testwpp::TempFile> file;
@@ -74,11 +77,8 @@ TEST_F(Faults, AFileThatShrinksIsJudgedByWhatArrived) {
                {2, rest - 1, Ok, UnsupportedFormat}};
   for (const Case& c : cases) {
     SCOPED_TRACE("read " + std::to_string(c.read) + " delivers " + std::to_string(c.delivered));
-    PictureInfoRecord record;
     PlatformShortenRead(c.read, c.delivered);
-    const PluginResult info = Info(reinterpret_cast<uint8_t*>(&record));
-    EXPECT_EQ(info, c.info);
-    if (info == Ok) GlobalFree(record.textHandle);
+    EXPECT_EQ(Info(file->path()), c.info);
     {
       ProgressLog log;
       Dib dib;  // frees what was handed over before the count below
@@ -108,9 +108,8 @@ TEST_F(Faults, AnEarlyStopInFileModeFreesTheSourceBlock) {
 TEST_F(Faults, EachFileCallFailingAloneIsAReadError) {
   for (PlatformCall call :
        {PlatformCall::Open, PlatformCall::Size, PlatformCall::Seek, PlatformCall::Read}) {
-    uint8_t record[sizeof(PictureInfoRecord)];
     PlatformFailCall(call, 1);
-    EXPECT_EQ(Info(record), ReadError) << "call kind " << int(call);
+    EXPECT_EQ(Info(file->path()), ReadError) << "call kind " << int(call);
     PlatformFailCall(call, 1);
     Dib dib;
     dib.result = Plugin().getPicture(file->path(), 0, kFileMode, &dib.info, &dib.bits, nullptr, 0);
@@ -131,16 +130,9 @@ TEST_F(Faults, EachFileCallFailingAloneIsAReadError) {
 
 TEST_F(Faults, RefusalsInFileModeLeaveNothing) {
   testwpp::TempFile foreign(Bytes(300, 0x42));
-  uint8_t record[sizeof(PictureInfoRecord)];
-  EXPECT_EQ(Plugin().getPictureInfo(foreign.path(), 0, kFileMode,
-                                    reinterpret_cast<PictureInfoRecord*>(record)),
-            UnsupportedFormat);
-  EXPECT_EQ(Plugin().getPictureInfo(file->path(), static_cast<int32_t>(image.size()) + 1, kFileMode,
-                                    reinterpret_cast<PictureInfoRecord*>(record)),
-            UnsupportedFormat);
-  EXPECT_EQ(Plugin().getPictureInfo(file->path(), -1, kFileMode,
-                                    reinterpret_cast<PictureInfoRecord*>(record)),
-            UnsupportedFormat);
+  EXPECT_EQ(Info(foreign.path()), UnsupportedFormat);
+  EXPECT_EQ(Info(file->path(), static_cast<int32_t>(image.size()) + 1), UnsupportedFormat);
+  EXPECT_EQ(Info(file->path(), -1), UnsupportedFormat);
   // A header claiming far more than the file holds: refused before any block
   // is taken for what could never arrive.
   Bytes cut = testwpp::HeaderOnly(2u * 4096 * 4096 + 4, 4096, 4096);
