@@ -37,13 +37,11 @@ Bytes ReferenceInfoHeader(const ImageSpec& wppImage) {
 ::testing::AssertionResult SameBytes(const uint8_t* have, size_t haveSize, const Bytes& want) {
   const size_t common = haveSize < want.size() ? haveSize : want.size();
   for (size_t i = 0; i < common; ++i) {
-    if (have[i] != want[i]) {
-      std::ostringstream why;
-      why << "first difference at offset " << i << ": have 0x" << std::hex << int{have[i]}
-          << ", want 0x" << int{want[i]} << std::dec << " (sizes: have " << haveSize << ", want "
-          << want.size() << ")";
-      return ::testing::AssertionFailure() << why.str();
-    }
+    if (have[i] != want[i])
+      return ::testing::AssertionFailure()
+             << "first difference at offset " << i << ": have 0x" << std::hex << int{have[i]}
+             << ", want 0x" << int{want[i]} << std::dec << " (sizes: have " << haveSize << ", want "
+             << want.size() << ")";
   }
   if (haveSize != want.size())
     return ::testing::AssertionFailure()
@@ -58,8 +56,9 @@ static std::string UniqueName(const char* stem) {
   return name.str();
 }
 
-TempFile::TempFile(const Bytes& contents, uint64_t at) : path_(UniqueName("wpp_test")) {
-  std::ofstream out(path_, std::ios::binary);
+// A test cannot go on without its file.
+static void WriteOrAbort(const std::filesystem::path& path, const Bytes& contents, uint64_t at) {
+  std::ofstream out(path, std::ios::binary);
   out.seekp(static_cast<std::streamoff>(at));
   out.write(reinterpret_cast<const char*>(contents.data()),
             static_cast<std::streamsize>(contents.size()));
@@ -67,15 +66,15 @@ TempFile::TempFile(const Bytes& contents, uint64_t at) : path_(UniqueName("wpp_t
   if (!out) abort();
 }
 
+TempFile::TempFile(const Bytes& contents, uint64_t at) : path_(UniqueName("wpp_test")) {
+  WriteOrAbort(path_, contents, at);
+}
+
 TempFile::~TempFile() { remove(path_.c_str()); }
 
-WideTempFile::WideTempFile(const std::u16string& name, const Bytes& contents) : name_(name) {
-  std::ofstream out(std::filesystem::path(name_), std::ios::binary);
-  out.write(reinterpret_cast<const char*>(contents.data()),
-            static_cast<std::streamsize>(contents.size()));
-  out.close();
-  if (!out) abort();
-  present_ = true;
+WideTempFile::WideTempFile(const std::u16string& name, const Bytes& contents)
+    : name_(name), present_(true) {
+  WriteOrAbort(name_, contents, 0);
 }
 
 bool WideTempFile::Remove() {
