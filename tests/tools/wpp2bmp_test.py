@@ -59,16 +59,8 @@ def reference_bmp(width, height, pixels):
 
 
 def by_lines(output):
-    """A program's output with each line ended by \n, whatever the platform's
-    line end: a Windows console program writes \r\n."""
+    """Output with each line ended by \n: a Windows console program writes \r\n."""
     return "".join(line + "\n" for line in output.decode().splitlines())
-
-
-def first_difference(have, want):
-    for i, (a, b) in enumerate(zip(have, want)):
-        if a != b:
-            return i
-    return min(len(have), len(want))
 
 
 class Wpp2Bmp(unittest.TestCase):
@@ -85,8 +77,8 @@ class Wpp2Bmp(unittest.TestCase):
             f.write(data)
         return name
 
-    def read(self, name):
-        with open(os.path.join(self.folder, name), "rb") as f:
+    def read(self, name, folder=None):
+        with open(os.path.join(folder or self.folder, name), "rb") as f:
             return f.read()
 
     def run_tool(self, *args):
@@ -96,7 +88,8 @@ class Wpp2Bmp(unittest.TestCase):
 
     def assertBytesEqual(self, have, want):
         if have != want:
-            at = first_difference(have, want)
+            at = next((i for i, (a, b) in enumerate(zip(have, want)) if a != b),
+                      min(len(have), len(want)))
             self.fail("have %d bytes, want %d; first difference at offset %d: have %r, want %r"
                       % (len(have), len(want), at, have[at:at + 8], want[at:at + 8]))
 
@@ -126,8 +119,7 @@ class Wpp2Bmp(unittest.TestCase):
                             self.assertEqual(have, want, "pixel (%d, %d)" % (x, y))
 
     def test_a_sample_converts_and_a_foreign_file_is_refused(self):
-        with open(os.path.join(ARGS.samples, "odd-width.wpp"), "rb") as f:
-            image = f.read()
+        image = self.read("odd-width.wpp", ARGS.samples)
         width, height = struct.unpack_from("<HH", image, 20)
         pixels = list(struct.unpack_from("<%dH" % (width * height), image, 24))
         self.write("sample.wpp", image)
@@ -138,10 +130,8 @@ class Wpp2Bmp(unittest.TestCase):
                          (2, "", "wpp2bmp: text.wpp: not a WPP image\n"))
 
     def test_offset_and_memory_modes_write_the_same_file(self):
-        width, height = 7, 5
-        pixels = random_pixels(width, height, 7)
-        image = wpp_image(width, height, pixels)
-        want = reference_bmp(width, height, pixels)
+        pixels = random_pixels(7, 5, 7)
+        image = wpp_image(7, 5, pixels)
         self.write("plain.wpp", image)
         self.write("inside.bin", os.urandom(1000) + image + b"\0" * 2048)
         cases = [("file", ["plain.wpp"]), ("memory", ["--memory", "plain.wpp"]),
@@ -151,7 +141,7 @@ class Wpp2Bmp(unittest.TestCase):
             with self.subTest(name):
                 status, _, err = self.run_tool("-o", "out.bmp", *args)
                 self.assertEqual((status, err), (0, ""))
-                self.assertBytesEqual(self.read("out.bmp"), want)
+                self.assertBytesEqual(self.read("out.bmp"), reference_bmp(7, 5, pixels))
 
     def test_each_failure_has_its_status_and_message_and_leaves_no_file(self):
         good = wpp_image(4, 4, random_pixels(4, 4, 1))
@@ -159,23 +149,19 @@ class Wpp2Bmp(unittest.TestCase):
         self.write("short.wpp", good[:-1])
         self.write("good.wpp", good)
         cases = [
-            ("not WPP", ["text.wpp"], 2, "wpp2bmp: text.wpp: not a WPP image\n"),
-            ("truncated", ["short.wpp"], 2, "wpp2bmp: short.wpp: not a WPP image\n"),
-            ("offset past the image", ["--offset", "4", "good.wpp"], 2,
-             "wpp2bmp: good.wpp: not a WPP image\n"),
-            ("missing", ["absent.wpp"], 3, "wpp2bmp: absent.wpp: cannot be read\n"),
-            ("cancelled before", ["--cancel-at-progress-call", "1", "good.wpp"], 5,
-             "wpp2bmp: good.wpp: cancelled\n"),
-            ("cancelled after", ["--cancel-at-progress-call", "2", "good.wpp"], 5,
-             "wpp2bmp: good.wpp: cancelled\n"),
+            ("not WPP", ["text.wpp"], 2, "text.wpp: not a WPP image"),
+            ("truncated", ["short.wpp"], 2, "short.wpp: not a WPP image"),
+            ("offset past the image", ["--offset", "4", "good.wpp"], 2, "good.wpp: not a WPP image"),
+            ("missing", ["absent.wpp"], 3, "absent.wpp: cannot be read"),
+            ("cancelled before", ["--cancel-at-progress-call", "1", "good.wpp"], 5, "good.wpp: cancelled"),
+            ("cancelled after", ["--cancel-at-progress-call", "2", "good.wpp"], 5, "good.wpp: cancelled"),
             ("cancelled in memory", ["--memory", "--cancel-at-progress-call", "2", "good.wpp"], 5,
-             "wpp2bmp: good.wpp: cancelled\n"),
+             "good.wpp: cancelled"),
         ]
         for name, args, want_status, want_err in cases:
             with self.subTest(name):
                 status, out, err = self.run_tool(*args)
-                self.assertEqual((status, err), (want_status, want_err))
-                self.assertEqual(out, "")
+                self.assertEqual((status, out, err), (want_status, "", "wpp2bmp: %s\n" % want_err))
                 self.assertOnly("text.wpp", "short.wpp", "good.wpp")
 
     def test_several_inputs_go_to_a_folder_and_the_first_failure_sets_the_status(self):
@@ -242,18 +228,17 @@ class Wpp2Bmp(unittest.TestCase):
                 made = os.path.join(self.folder, name + ".wpp")
                 subprocess.run([os.environ["WPP_MAKE_WPP"], "pattern", str(width), str(height), made],
                                check=True, capture_output=True)
-                with open(os.path.join(ARGS.samples, name + ".wpp"), "rb") as f:
-                    self.assertBytesEqual(self.read(name + ".wpp"), f.read())
+                self.assertBytesEqual(self.read(name + ".wpp"), self.read(name + ".wpp", ARGS.samples))
 
 
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    parser.add_argument("--tool", required=True)
+    for option in ("--tool", "--scratch"):
+        parser.add_argument(option, required=True)
     parser.add_argument("--emulator", default="")
-    parser.add_argument("--windows", action="store_true")
-    parser.add_argument("--scratch", required=True)
     parser.add_argument("--samples", default="")
+    parser.add_argument("--windows", action="store_true")
     ARGS, rest = parser.parse_known_args()
     os.makedirs(ARGS.scratch, exist_ok=True)
     ARGS.tool = os.path.abspath(ARGS.tool)
