@@ -19,11 +19,17 @@ constexpr uint32_t kHandleSlots = 4096;
 std::mutex handleLock;
 int handleFds[kHandleSlots];  // 0 = free, otherwise fd + 1
 
-int FdOf(HANDLE handle) {
+// The slot of a handle, or null for a value no handle has. The caller holds handleLock.
+int* SlotOf(HANDLE handle) {
   const uintptr_t value = reinterpret_cast<uintptr_t>(handle);
-  if (value == 0 || value % 4 != 0 || value / 4 > kHandleSlots) return -1;
+  if (value == 0 || value % 4 != 0 || value / 4 > kHandleSlots) return nullptr;
+  return &handleFds[value / 4 - 1];
+}
+
+int FdOf(HANDLE handle) {
   std::lock_guard<std::mutex> guard(handleLock);
-  return handleFds[value / 4 - 1] - 1;
+  const int* slot = SlotOf(handle);
+  return slot == nullptr ? -1 : *slot - 1;
 }
 
 // UTF-16 to UTF-8; false for an unpaired surrogate.
@@ -37,21 +43,10 @@ bool Utf16ToUtf8(LPCWSTR text, std::string* utf8) {
       c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
       ++i;
     }
-    if (c < 0x80) {
-      *utf8 += static_cast<char>(c);
-    } else if (c < 0x800) {
-      *utf8 += static_cast<char>(0xC0 | (c >> 6));
-      *utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      *utf8 += static_cast<char>(0xE0 | (c >> 12));
-      *utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      *utf8 += static_cast<char>(0xF0 | (c >> 18));
-      *utf8 += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      *utf8 += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    // A lead byte (0xC0, 0xE0 or 0xF0 and the top bits), then 6 bits a byte.
+    const int more = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+    *utf8 += static_cast<char>(more == 0 ? c : ((0xF0u << (3 - more)) & 0xFF) | (c >> (6 * more)));
+    for (int k = more - 1; k >= 0; --k) *utf8 += static_cast<char>(0x80 | ((c >> (6 * k)) & 0x3F));
   }
   return true;
 }
@@ -79,13 +74,9 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
     return INVALID_HANDLE_VALUE;
   }
   const int fd = open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    posix::SetError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
   struct stat status;
-  if (fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
-    close(fd);
+  if (fd < 0 || fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    if (fd >= 0) close(fd);
     posix::SetError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
@@ -165,20 +156,15 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD delivered,
 }
 
 BOOL WINAPI CloseHandle(HANDLE object) {
-  const uintptr_t value = reinterpret_cast<uintptr_t>(object);
-  if (value == 0 || value % 4 != 0 || value / 4 > kHandleSlots) {
-    posix::SetError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  int fd;
+  int fd = -1;
   {
     std::lock_guard<std::mutex> guard(handleLock);
-    fd = handleFds[value / 4 - 1] - 1;
-    if (fd < 0) {
-      posix::SetError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    handleFds[value / 4 - 1] = 0;
+    int* slot = SlotOf(object);
+    if (slot != nullptr) fd = *slot - 1, *slot = 0;
+  }
+  if (fd < 0) {
+    posix::SetError(ERROR_INVALID_HANDLE);
+    return FALSE;
   }
   close(fd);
   posix::CountHandles(-1);

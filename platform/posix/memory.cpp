@@ -68,13 +68,17 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes) { return AllocateBlock(flag
 HGLOBAL WINAPI GlobalFree(HGLOBAL block) { return FreeBlock(block); }
 SIZE_T WINAPI GlobalSize(HGLOBAL block) { return SizeOfBlock(block); }
 
-LPSTR WINAPI lstrcpynA(LPSTR destination, LPCSTR source, int limit) {
+// At most limit - 1 characters and a terminator, as both lstrcpyn calls copy.
+template <typename Char>
+Char* CopyAtMost(Char* destination, const Char* source, int limit) {
   if (destination == nullptr || source == nullptr || limit <= 0) return destination;
   int i = 0;
-  for (; i < limit - 1 && source[i] != '\0'; ++i) destination[i] = source[i];
-  destination[i] = '\0';
+  for (; i < limit - 1 && source[i] != 0; ++i) destination[i] = source[i];
+  destination[i] = 0;
   return destination;
 }
+
+LPSTR WINAPI lstrcpynA(LPSTR to, LPCSTR from, int limit) { return CopyAtMost(to, from, limit); }
 
 int WINAPI lstrlenA(LPCSTR text) { return text == nullptr ? 0 : static_cast<int>(strlen(text)); }
 
@@ -83,13 +87,7 @@ LPSTR WINAPI lstrcpyA(LPSTR destination, LPCSTR source) {
   return strcpy(destination, source);
 }
 
-LPWSTR WINAPI lstrcpynW(LPWSTR destination, LPCWSTR source, int limit) {
-  if (destination == nullptr || source == nullptr || limit <= 0) return destination;
-  int i = 0;
-  for (; i < limit - 1 && source[i] != 0; ++i) destination[i] = source[i];
-  destination[i] = 0;
-  return destination;
-}
+LPWSTR WINAPI lstrcpynW(LPWSTR to, LPCWSTR from, int limit) { return CopyAtMost(to, from, limit); }
 
 int WINAPI lstrlenW(LPCWSTR text) {
   int length = 0;
