@@ -48,6 +48,15 @@ bool ReadInput(const fs::path& path, long long offset, size_t limit, std::vector
   return !in.bad();
 }
 
+// A bad command line or plug-in: the message, and the usage status.
+template <typename... Values>
+int Refuse(const char* format, Values... values) {
+  fputs("wpp2bmp: ", stderr);
+  fprintf(stderr, format, values...);
+  fputc('\n', stderr);
+  return kUsage;
+}
+
 int Fail(const fs::path& input, int status, const std::string& why) {
   fprintf(stderr, "wpp2bmp: %s: %s\n", Utf8(input).c_str(), why.c_str());
   return status;
@@ -163,34 +172,22 @@ int ConvertOne(const LoadedPlugin& plugin, const Options& o, const fs::path& inp
 int Run(const std::vector<fs::path>& args) {
   Options o;
   bool help = false;
-  if (!ParseOptions(args, &o, &help)) {
-    fprintf(stderr, "wpp2bmp: see wpp2bmp --help\n");
-    return kUsage;
-  }
+  if (!ParseOptions(args, &o, &help)) return Refuse("see wpp2bmp --help");
   if (help || (o.inputs.empty() && !o.version && !o.pluginInfo)) {
     PrintHelp(help ? stdout : stderr);
     return help ? kOk : kUsage;
   }
-  if (o.inputs.size() > 1 && NamesABmp(o.output)) {
-    fprintf(stderr, "wpp2bmp: -o names a folder when there are several inputs\n");
-    return kUsage;
-  }
-  if (!o.output.empty() && !NamesABmp(o.output) && !fs::is_directory(o.output)) {
-    fprintf(stderr, "wpp2bmp: %s: no such folder\n", Utf8(o.output).c_str());
-    return kUsage;
-  }
+  if (o.inputs.size() > 1 && NamesABmp(o.output))
+    return Refuse("-o names a folder when there are several inputs");
+  if (!o.output.empty() && !NamesABmp(o.output) && !fs::is_directory(o.output))
+    return Refuse("%s: no such folder", Utf8(o.output).c_str());
   const std::string pluginPath = o.plugin.empty() ? DefaultPluginPath() : o.plugin.string();
   LoadedPlugin plugin;
   std::string error;
-  if (!LoadPlugin(pluginPath, &plugin, &error)) {
-    fprintf(stderr, "wpp2bmp: %s\n", error.c_str());
-    return kUsage;
-  }
+  if (!LoadPlugin(pluginPath, &plugin, &error)) return Refuse("%s", error.c_str());
   if (PluginString(plugin, 0) != "00IN") {
-    fprintf(stderr, "wpp2bmp: %s is not an import-filter plug-in (string 0 is not 00IN)\n",
-            pluginPath.c_str());
     UnloadPlugin(&plugin);
-    return kUsage;
+    return Refuse("%s is not an import-filter plug-in (string 0 is not 00IN)", pluginPath.c_str());
   }
   if (o.version) printf("wpp2bmp " WPP_VERSION "; plug-in: %s\n", PluginString(plugin, 1).c_str());
   if (o.pluginInfo) {
