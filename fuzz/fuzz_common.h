@@ -66,11 +66,12 @@ struct Held {
 };
 
 // Runs GetPictureInfo and GetPicture on one source, frees what they hand
-// over, and checks their results agree with each other and a whole picture
-// with the reference made of image, the source's bytes from where the
-// picture starts. Returns the GetPictureInfo result.
+// over, and checks their results agree with each other, with the support
+// test's answer (-1 when it was not asked) and a whole picture with the
+// reference made of image, the source's bytes from where the picture starts.
+// Returns the GetPictureInfo result.
 inline PluginResult RunPictureCalls(const char* source, int32_t offsetOrLength, uint32_t mode,
-                                    int stopAtCall, const uint8_t* image) {
+                                    int stopAtCall, const uint8_t* image, int32_t supported) {
   PictureInfoRecord info = {};
   const PluginResult infoResult = GetPictureInfo(source, offsetOrLength, mode, &info);
   if (infoResult == Ok) {
@@ -111,6 +112,8 @@ inline PluginResult RunPictureCalls(const char* source, int32_t offsetOrLength, 
   if (dibBits != nullptr) LocalFree(dibBits);
   if (pictureResult == Ok && progress.calls != 2) Fail("Ok without both progress calls");
   if (pictureResult == UnsupportedFormat && progress.calls != 0) Fail("progress before a refusal");
+  if (supported != -1 && (supported == 1) != (infoResult == Ok))
+    Fail("IsSupported and GetPictureInfo disagree");
   return infoResult;
 }
 
