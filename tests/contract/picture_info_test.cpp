@@ -53,8 +53,7 @@ TEST(PictureInfo, DescribesAnImageInMemoryAndInAFile) {
   const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(320, 240));
   RawRecord fromMemory, fromFile;
   EXPECT_EQ(
-      Plugin().getPictureInfo(reinterpret_cast<const char*>(image.data()),
-                              static_cast<int32_t>(image.size()), kMemoryMode, fromMemory.record()),
+      Plugin().getPictureInfo(MemoryOf(image), LengthOf(image), kMemoryMode, fromMemory.record()),
       Ok);
   ExpectRecordFor(fromMemory, 320, 240);
   testwpp::TempFile file(image);
@@ -71,9 +70,7 @@ TEST(PictureInfo, ZeroExtendsTheLargestDimensions) {
   // The header alone is enough to describe a picture.
   const Bytes head = testwpp::HeaderOnly(2u * 65535 * 3 + 4, 65535, 3);
   RawRecord raw;
-  ASSERT_EQ(Plugin().getPictureInfo(reinterpret_cast<const char*>(head.data()), 24, kMemoryMode,
-                                    raw.record()),
-            Ok);
+  ASSERT_EQ(Plugin().getPictureInfo(MemoryOf(head), 24, kMemoryMode, raw.record()), Ok);
   ExpectRecordFor(raw, 65535, 3);
   raw.freeText();
 }
@@ -83,9 +80,7 @@ TEST(PictureInfo, OnlyTheLowThreeModeBitsCount) {
   testwpp::TempFile file(image);
   for (uint32_t mode : {1u, 2u, 4u, 7u, 0xFFFFFFF9u, 0x80000001u}) {
     RawRecord raw;
-    EXPECT_EQ(Plugin().getPictureInfo(reinterpret_cast<const char*>(image.data()),
-                                      static_cast<int32_t>(image.size()), mode, raw.record()),
-              Ok)
+    EXPECT_EQ(Plugin().getPictureInfo(MemoryOf(image), LengthOf(image), mode, raw.record()), Ok)
         << "memory mode " << mode;
     raw.freeText();
   }
@@ -119,7 +114,7 @@ TEST(PictureInfo, RefusesBadSourcesWithoutTouchingTheRecord) {
   testwpp::TempFile foreign(Bytes(200, 0x42));
   testwpp::TempFile tiny(Bytes(image.begin(), image.begin() + 23));
   const std::string missing = testwpp::MissingPath();
-  const char* memory = reinterpret_cast<const char*>(image.data());
+  const char* memory = MemoryOf(image);
   const Bytes foreignBytes(64, 0x42);
 
   const SourceCase cases[] = {
@@ -136,8 +131,7 @@ TEST(PictureInfo, RefusesBadSourcesWithoutTouchingTheRecord) {
       {"null address", nullptr, size, kMemoryMode, UnsupportedFormat},
       {"negative length", memory, -1, kMemoryMode, UnsupportedFormat},
       {"length 23", memory, 23, kMemoryMode, UnsupportedFormat},
-      {"foreign memory", reinterpret_cast<const char*>(foreignBytes.data()), 64, kMemoryMode,
-       UnsupportedFormat},
+      {"foreign memory", MemoryOf(foreignBytes), 64, kMemoryMode, UnsupportedFormat},
   };
   for (const SourceCase& c : cases) {
     RawRecord raw;
@@ -158,9 +152,7 @@ TEST(PictureInfo, CountsPastThirtyTwoBits) {
     // A length whose low 32 bits are 10: only the picture's bytes are read.
     const intptr_t length = static_cast<intptr_t>((uint64_t{1} << 32) + 10);
     RawRecord inMemory;
-    EXPECT_EQ(Plugin().getPictureInfo(reinterpret_cast<const char*>(image.data()), length,
-                                      kMemoryMode, inMemory.record()),
-              Ok);
+    EXPECT_EQ(Plugin().getPictureInfo(MemoryOf(image), length, kMemoryMode, inMemory.record()), Ok);
     inMemory.freeText();
   }
   // A picture 100 bytes past 4 GiB into a sparse file, and one at 100 with 4
@@ -213,8 +205,7 @@ TEST(PictureInfo, SurvivesBeingLoadedAndFreedForEveryFile) {
     std::string error;
     ASSERT_TRUE(LoadPlugin(PluginPath(), &again, &error)) << error;
     RawRecord raw;
-    EXPECT_EQ(again.getPictureInfo(reinterpret_cast<const char*>(image.data()),
-                                   static_cast<intptr_t>(image.size()), kMemoryMode, raw.record()),
+    EXPECT_EQ(again.getPictureInfo(MemoryOf(image), LengthOf(image), kMemoryMode, raw.record()),
               Ok);
     raw.freeText();
     UnloadPlugin(&again);

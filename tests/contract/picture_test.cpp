@@ -148,10 +148,9 @@ TEST(Picture, RefusesShortAndForeignSourcesWithoutProgressOrBlocks) {
   testwpp::TempFile truncated(shortImage);
   testwpp::TempFile foreign(Bytes(500, 0x42));
   const SourceCase cases[] = {
-      {"memory one byte short", reinterpret_cast<const char*>(image.data()),
-       static_cast<int32_t>(image.size() - 1), kMemoryMode, UnsupportedFormat},
-      {"memory of a header only", reinterpret_cast<const char*>(image.data()), 24, kMemoryMode,
-       UnsupportedFormat},
+      {"memory one byte short", MemoryOf(image), static_cast<int32_t>(image.size() - 1),
+       kMemoryMode, UnsupportedFormat},
+      {"memory of a header only", MemoryOf(image), 24, kMemoryMode, UnsupportedFormat},
       {"file one byte short", truncated.path(), 0, kFileMode, UnsupportedFormat},
       {"foreign file", foreign.path(), 0, kFileMode, UnsupportedFormat},
       {"missing file", missing.c_str(), 0, kFileMode, ReadError},
@@ -171,8 +170,7 @@ TEST(Picture, RefusesShortAndForeignSourcesWithoutProgressOrBlocks) {
     dib.info = dib.bits = nullptr;
   }
   BlockHandle slot = nullptr;
-  EXPECT_EQ(Plugin().getPicture(reinterpret_cast<const char*>(image.data()),
-                                static_cast<int32_t>(image.size()), kMemoryMode, &slot, nullptr,
+  EXPECT_EQ(Plugin().getPicture(MemoryOf(image), LengthOf(image), kMemoryMode, &slot, nullptr,
                                 nullptr, 0),
             UnsupportedFormat);
   EXPECT_EQ(slot, nullptr);

@@ -25,8 +25,7 @@ int32_t WPP_CALL RecordProgress(int32_t numerator, int32_t denominator, intptr_t
 
 void PictureFromMemory(const testwpp::Bytes& bytes, Dib* dib, ProgressProc progress,
                        intptr_t userData) {
-  dib->result = Plugin().getPicture(reinterpret_cast<const char*>(bytes.data()),
-                                    static_cast<int32_t>(bytes.size()), kMemoryMode, &dib->info,
+  dib->result = Plugin().getPicture(MemoryOf(bytes), LengthOf(bytes), kMemoryMode, &dib->info,
                                     &dib->bits, progress, userData);
 }
 

@@ -49,6 +49,12 @@ struct SourceCase {
   PluginResult want;
 };
 
+// Bytes as a host names them in memory mode: their address and their length.
+inline const char* MemoryOf(const testwpp::Bytes& b) {
+  return reinterpret_cast<const char*>(b.data());
+}
+inline intptr_t LengthOf(const testwpp::Bytes& b) { return static_cast<intptr_t>(b.size()); }
+
 // Runs GetPicture on bytes in memory, or written to a file at offset 0.
 void PictureFromMemory(const testwpp::Bytes& bytes, Dib* dib, ProgressProc progress = nullptr,
                        intptr_t userData = 0);
