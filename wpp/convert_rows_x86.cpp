@@ -36,6 +36,20 @@ __attribute__((target("avx512f,avx512bw"))) inline __m512i ConvertAvx512(__m512i
                          _mm512_and_si512(p, blue));
 }
 
+// Unaligned loads and stores of a vector of pixels.
+__attribute__((target("sse2"))) inline __m128i LoadSse2(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+__attribute__((target("sse2"))) inline void StoreSse2(uint8_t* p, __m128i v) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+__attribute__((target("avx2"))) inline __m256i LoadAvx2(const uint8_t* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+__attribute__((target("avx2"))) inline void StoreAvx2(uint8_t* p, __m256i v) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
 // Converts count (below 32) pixels with masked loads and stores: the masked-off
 // bytes are neither read nor written, so a tail needs no overlap.
 __attribute__((target("avx512f,avx512bw"))) inline void ConvertMaskedAvx512(const uint8_t* source,
@@ -54,21 +68,18 @@ __attribute__((target("sse2"))) void ConvertRowSse2(const uint8_t* source, uint8
   }
   uint32_t i = 0;
   for (; i + 16 <= width; i += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * i));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * i + 16));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + 2 * i), ConvertSse2(a));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + 2 * i + 16), ConvertSse2(b));
+    const __m128i a = LoadSse2(source + 2 * i);
+    const __m128i b = LoadSse2(source + 2 * i + 16);
+    StoreSse2(destination + 2 * i, ConvertSse2(a));
+    StoreSse2(destination + 2 * i + 16, ConvertSse2(b));
   }
-  for (; i + 8 <= width; i += 8) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + 2 * i), ConvertSse2(a));
-  }
+  for (; i + 8 <= width; i += 8)
+    StoreSse2(destination + 2 * i, ConvertSse2(LoadSse2(source + 2 * i)));
   if (i < width) {
     // The last eight pixels again, overlapping: source and destination never
     // overlap, so converting a pixel twice writes the same value twice.
     const uint32_t last = width - 8;
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 2 * last));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(destination + 2 * last), ConvertSse2(a));
+    StoreSse2(destination + 2 * last, ConvertSse2(LoadSse2(source + 2 * last)));
   }
 }
 
@@ -80,19 +91,16 @@ __attribute__((target("avx2"))) void ConvertRowAvx2(const uint8_t* source, uint8
   }
   uint32_t i = 0;
   for (; i + 32 <= width; i += 32) {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + 2 * i));
-    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + 2 * i + 32));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + 2 * i), ConvertAvx2(a));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + 2 * i + 32), ConvertAvx2(b));
+    const __m256i a = LoadAvx2(source + 2 * i);
+    const __m256i b = LoadAvx2(source + 2 * i + 32);
+    StoreAvx2(destination + 2 * i, ConvertAvx2(a));
+    StoreAvx2(destination + 2 * i + 32, ConvertAvx2(b));
   }
-  for (; i + 16 <= width; i += 16) {
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + 2 * i));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + 2 * i), ConvertAvx2(a));
-  }
+  for (; i + 16 <= width; i += 16)
+    StoreAvx2(destination + 2 * i, ConvertAvx2(LoadAvx2(source + 2 * i)));
   if (i < width) {
     const uint32_t last = width - 16;
-    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + 2 * last));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + 2 * last), ConvertAvx2(a));
+    StoreAvx2(destination + 2 * last, ConvertAvx2(LoadAvx2(source + 2 * last)));
   }
 }
 
@@ -106,10 +114,8 @@ __attribute__((target("avx512f,avx512bw"))) void ConvertRowAvx512(const uint8_t*
     _mm512_storeu_si512(destination + 2 * i, ConvertAvx512(a));
     _mm512_storeu_si512(destination + 2 * i + 64, ConvertAvx512(b));
   }
-  for (; i + 32 <= width; i += 32) {
-    const __m512i a = _mm512_loadu_si512(source + 2 * i);
-    _mm512_storeu_si512(destination + 2 * i, ConvertAvx512(a));
-  }
+  for (; i + 32 <= width; i += 32)
+    _mm512_storeu_si512(destination + 2 * i, ConvertAvx512(_mm512_loadu_si512(source + 2 * i)));
   if (i < width) ConvertMaskedAvx512(source + 2 * i, destination + 2 * i, width - i);
 }
 
@@ -121,18 +127,11 @@ constexpr uint32_t kAvx512State = 0xE6;
 }  // namespace
 
 RowConverter RowConverterFor(ConvertPath path) {
-  switch (path) {
-    case ConvertPath::Scalar:
-      return ConvertRowScalar;
-    case ConvertPath::Sse2:
-      return ConvertRowSse2;
-    case ConvertPath::Avx2:
-      return ConvertRowAvx2;
-    case ConvertPath::Avx512:
-      return ConvertRowAvx512;
-    default:
-      return nullptr;
-  }
+  // In the order of ConvertPath; the paths after these are another family's.
+  constexpr RowConverter kConverters[] = {ConvertRowScalar, ConvertRowSse2, ConvertRowAvx2,
+                                          ConvertRowAvx512};
+  const auto index = static_cast<size_t>(path);
+  return index < sizeof kConverters / sizeof kConverters[0] ? kConverters[index] : nullptr;
 }
 
 ConvertPath ChooseX86Path(const X86CpuWords& words) {

@@ -15,39 +15,28 @@ namespace testwpp {
 // Enough of the file for its headers.
 constexpr uint32_t kPeHeadBytes = 1024;
 
-struct PreferredPlace {
-  uint64_t base;  // ImageBase
-  uint32_t size;  // SizeOfImage; 0 when the bytes are no PE image
-};
-
-// The place in the optional header: PE32 (0x10B) keeps ImageBase in 4 bytes
-// at 28, PE32+ (0x20B) in 8 at 24; SizeOfImage is at 56 in both.
-inline PreferredPlace PreferredPlaceOf(const uint8_t* head, uint32_t count) {
-  const PreferredPlace none = {0, 0};
-  if (count < 0x40) return none;
-  const uint32_t pe = wpp::LoadLe32(head + 0x3C);
-  const uint32_t optional = pe + 24;
-  if (pe > count || count - pe < 24 + 64 || wpp::LoadLe32(head + pe) != 0x4550) return none;
-  const uint16_t magic = wpp::LoadLe16(head + optional);
-  if (magic != 0x10B && magic != 0x20B) return none;
-  const uint64_t base = magic == 0x10B ? wpp::LoadLe32(head + optional + 28)
-                                       : uint64_t{wpp::LoadLe32(head + optional + 24)} |
-                                             uint64_t{wpp::LoadLe32(head + optional + 28)} << 32;
-  return {base, wpp::LoadLe32(head + optional + 56)};
-}
-
 // Reads the headers of the DLL open as file and reserves the range it
 // prefers; returns the reservation (null when it cannot be made) and the
 // preferred base in *base. The caller closes the file and frees the range.
+// PE32 (0x10B) keeps ImageBase in 4 bytes at 28 of the optional header,
+// PE32+ (0x20B) in 8 at 24; SizeOfImage is at 56 in both.
 inline void* ReservePreferredBase(HANDLE file, uint64_t* base) {
   uint8_t head[kPeHeadBytes] = {};
   DWORD read = 0;
-  if (file == INVALID_HANDLE_VALUE || !ReadFile(file, head, sizeof head, &read, nullptr)) read = 0;
-  const PreferredPlace place = PreferredPlaceOf(head, read);
-  *base = place.base;
-  return place.size == 0 ? nullptr
-                         : VirtualAlloc(reinterpret_cast<void*>(place.base), place.size,
-                                        MEM_RESERVE, PAGE_NOACCESS);
+  *base = 0;
+  if (file == INVALID_HANDLE_VALUE || !ReadFile(file, head, sizeof head, &read, nullptr) ||
+      read < 0x40)
+    return nullptr;
+  const uint32_t pe = wpp::LoadLe32(head + 0x3C);
+  if (pe > read || read - pe < 24 + 64 || wpp::LoadLe32(head + pe) != 0x4550) return nullptr;
+  const uint8_t* optional = head + pe + 24;
+  const uint16_t magic = wpp::LoadLe16(optional);
+  if (magic != 0x10B && magic != 0x20B) return nullptr;
+  *base = magic == 0x10B ? wpp::LoadLe32(optional + 28)
+                         : uint64_t{wpp::LoadLe32(optional + 24)} |
+                               uint64_t{wpp::LoadLe32(optional + 28)} << 32;
+  return VirtualAlloc(reinterpret_cast<void*>(*base), wpp::LoadLe32(optional + 56), MEM_RESERVE,
+                      PAGE_NOACCESS);
 }
 
 }  // namespace testwpp
