@@ -85,14 +85,13 @@ TEST(Mutation, EveryHeaderByteFlippedZeroedOrSet) {
   for (const testwpp::ImageSpec& image : kImages) {
     const Bytes valid = testwpp::EncodeWpp(image);
     for (size_t at = 0; at < 24; ++at) {
+      const uint8_t values[] = {static_cast<uint8_t>(valid[at] ^ 0xFF), 0, 0xFF};
+      const char* kinds[] = {" flipped", " zeroed", " set"};
       for (int kind = 0; kind < 3; ++kind) {
         Bytes bytes = valid;
-        bytes[at] = kind == 0 ? static_cast<uint8_t>(bytes[at] ^ 0xFF) : kind == 1 ? 0 : 0xFF;
+        bytes[at] = values[kind];
         const std::string what = std::to_string(image.width) + "x" + std::to_string(image.height) +
-                                 " byte " + std::to_string(at) +
-                                 (kind == 0   ? " flipped"
-                                  : kind == 1 ? " zeroed"
-                                              : " set");
+                                 " byte " + std::to_string(at) + kinds[kind];
         Check(bytes, false, what);
         Check(bytes, true, what);
         if (HasFailure()) return;  // one broken case says enough
