@@ -70,8 +70,7 @@ HMODULE LoadRelocated(void** reserved) {
   char16_t path[kPathChars];
   bare::PluginBesideUs(path);
   const auto* file = reinterpret_cast<const wchar_t*>(path);
-  HANDLE handle =
-      CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE handle = OpenToRead(path);
   uint64_t base = 0;
   *reserved = testwpp::ReservePreferredBase(handle, &base);
   if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
