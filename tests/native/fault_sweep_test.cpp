@@ -30,6 +30,9 @@ std::vector<Step> Then(std::vector<Step> steps, std::initializer_list<Step> more
 // block that cannot be had still gives Ok, with a null text handle.
 constexpr PluginResult kResultWhenFailing[] = {ReadError,   ReadError, ReadError,  ReadError,
                                                OutOfMemory, Ok,        OutOfMemory};
+static_assert(sizeof kResultWhenFailing / sizeof kResultWhenFailing[0] ==
+                  static_cast<size_t>(Step::DibBlock) + 1,
+              "one result for each step");
 
 class FaultSweep : public ::testing::Test {
  protected:
