@@ -37,6 +37,18 @@ void Print(const Parts&... parts) {
   (PrintPart(parts), ...);
 }
 
+// A file opened for reading, as a viewer opens it.
+inline HANDLE OpenToRead(const char16_t* path) {
+  return CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
+}
+
+// Writes all count bytes to file; false when any is not written.
+inline bool WriteAll(HANDLE file, const void* bytes, uint32_t count) {
+  DWORD written = 0;
+  return WriteFile(file, bytes, count, &written, nullptr) && written == count;
+}
+
 // Paths: above MAX_PATH, and small enough that no frame needs a stack probe.
 constexpr uint32_t kPathChars = 300;
 

@@ -57,16 +57,10 @@ void OutputPath(const char16_t* folder, const char16_t* input, char16_t* path) {
   bare::Append(path, u".bmp");
 }
 
-bool WriteAll(HANDLE file, const void* bytes, uint32_t count) {
-  DWORD written = 0;
-  return WriteFile(file, bytes, count, &written, nullptr) && written == count;
-}
-
 // Converts one input; returns the reason it failed, or null.
 const char* Convert(const EntryPoints& plugin, const char16_t* input, const char16_t* folder) {
   // The support test on the file's head, as a viewer hands it over.
-  HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(input), GENERIC_READ, FILE_SHARE_READ,
-                            nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = bare::OpenToRead(input);
   if (file == INVALID_HANDLE_VALUE) return "cannot be opened";
   auto* head = static_cast<uint8_t*>(LocalAlloc(LMEM_ZEROINIT, kSupportHeadBytes));
   DWORD read = 0;
@@ -89,9 +83,9 @@ const char* Convert(const EntryPoints& plugin, const char16_t* input, const char
   OutputPath(folder, input, path);
   HANDLE out = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_WRITE, 0, nullptr,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  const bool written = out != INVALID_HANDLE_VALUE &&
-                       WriteAll(out, fileHeader, kBmpFileHeaderSize) &&
-                       WriteAll(out, header, kBmpInfoHeaderSize) && WriteAll(out, bits, sizeImage);
+  const bool written =
+      out != INVALID_HANDLE_VALUE && bare::WriteAll(out, fileHeader, kBmpFileHeaderSize) &&
+      bare::WriteAll(out, header, kBmpInfoHeaderSize) && bare::WriteAll(out, bits, sizeImage);
   if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
   LocalFree(info);
   LocalFree(bits);

@@ -28,8 +28,7 @@ bool WriteTempFile(const char16_t* name, const uint8_t* bytes, uint32_t count, c
   HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_WRITE, 0, nullptr,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return Expect(false, "a temporary file can be made");
-  DWORD written = 0;
-  const bool ok = WriteFile(file, bytes, count, &written, nullptr) && written == count;
+  const bool ok = bare::WriteAll(file, bytes, count);
   CloseHandle(file);
   return Expect(ok, "a temporary file can be written");
 }

@@ -19,6 +19,7 @@ namespace viewer {
 
 using bare::Append;
 using bare::kPathChars;
+using bare::OpenToRead;
 using wpp::LoadLe16;
 using wpp::LoadLe32;
 using wpp::StoreLe16;
@@ -57,11 +58,6 @@ inline PictureInfoRecord* Prefilled(uint8_t (&record)[32]) {
 void CheckRecord(const uint8_t* record, const Picture& p);
 // The two blocks of a picture against the reference; then they are freed.
 void CheckDib(PluginResult result, BlockHandle info, BlockHandle bits, const Picture& p);
-// A file opened for reading, as a viewer opens it.
-inline HANDLE OpenToRead(const char16_t* path) {
-  return CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                     OPEN_EXISTING, 0, nullptr);
-}
 
 struct ProgressLog {
   uint32_t calls;
