@@ -5,34 +5,6 @@
 
 namespace viewer {
 
-Picture MakePicture(uint32_t width, uint32_t height) {
-  Picture p = {nullptr, 24 + 2 * width * height, width, height};
-  p.bytes = static_cast<uint8_t*>(LocalAlloc(LMEM_FIXED, p.size));
-  reference::Random random(width * height);
-  for (uint32_t i = 0; i < 16; ++i) p.bytes[i] = static_cast<uint8_t>('A' + i);
-  StoreLe32(p.bytes + 16, 2 * width * height + 4);
-  StoreLe16(p.bytes + 20, static_cast<uint16_t>(width));
-  StoreLe16(p.bytes + 22, static_cast<uint16_t>(height));
-  for (uint32_t i = 0; i < width * height; ++i) {
-    // The corners of the colour cube among the random ones.
-    const uint16_t corners[] = {0xFFFF, 0xF800, 0x07E0, 0x001F, 0x0020, 0x0000};
-    const uint16_t pixel = i < 6 ? corners[i] : random.NextPixel();
-    StoreLe16(p.bytes + 24 + 2 * i, pixel);
-  }
-  return p;
-}
-
-bool WriteTempFile(const char16_t* name, const uint8_t* bytes, uint32_t count, char16_t* path) {
-  GetTempPathW(kPathChars, reinterpret_cast<wchar_t*>(path));
-  Append(path, name);
-  HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_WRITE, 0, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Expect(false, "a temporary file can be made");
-  const bool ok = bare::WriteAll(file, bytes, count);
-  CloseHandle(file);
-  return Expect(ok, "a temporary file can be written");
-}
-
 void NarrowCopy(const char16_t* wide, char* narrow) {
   uint32_t i = 0;
   for (; wide[i] != u'\0' && i + 1 < kPathChars; ++i) narrow[i] = static_cast<char>(wide[i]);

@@ -3,50 +3,29 @@
 // to it, relocated, with LoadLibraryW and GetProcAddress and checks what a
 // viewer relies on, against the one reference. It prints one line per failed
 // check and ends with "N passed, N failed"; the exit status is 1 when any
-// failed. The verdicts and the start are in viewer_test.cpp, the pictures in
-// viewer_pictures.cpp, the failures and the rest in viewer_failures.cpp.
+// failed. The start is in viewer_test.cpp, the pictures in viewer_pictures.cpp,
+// the failures and the rest in viewer_failures.cpp; the verdicts are shared.
 #pragma once
 
 #include "host/bare_host.h"
 #include "host/entry_points.h"
 #include "platform/platform.h"
 #include "plugin/plugin.h"
+#include "tests/bare/verdicts.h"
 #include "tools/wpp_reference.h"
 #include "wpp/bytes.h"
 #include "wpp/wpp.h"
 
 namespace viewer {
 
-using bare::Append;
-using bare::kPathChars;
-using bare::OpenToRead;
+using namespace bare;
 using wpp::LoadLe16;
 using wpp::LoadLe32;
 using wpp::StoreLe16;
 using wpp::StoreLe32;
 
-// ---- Verdicts: each counts, and a failure prints its line --------------
-
-// The case a failure belongs to: "what, width x height" (no size when 0).
-extern const char* caseName;
-extern uint32_t caseWidth, caseHeight;
-bool Expect(bool ok, const char* what);
-bool ExpectEqual(int64_t have, int64_t want, const char* what);
-// Compares count bytes; on a mismatch names the first differing offset.
-bool ExpectSameBytes(const uint8_t* have, const uint8_t* want, uint64_t count, const char* what);
-bool SameText(const char* a, const char* b);
-bool SameWideText(const char16_t* a, const char* b);
-
 // ---- Pictures ---------------------------------------------------------
 
-struct Picture {
-  uint8_t* bytes;  // 24-byte header and pixels, in a LocalAlloc block
-  uint32_t size;
-  uint32_t width, height;
-};
-Picture MakePicture(uint32_t width, uint32_t height);
-// A temporary file holding count bytes; its name is written into path.
-bool WriteTempFile(const char16_t* name, const uint8_t* bytes, uint32_t count, char16_t* path);
 // An ANSI copy of an all-ASCII wide path, for the 8-bit entry points.
 void NarrowCopy(const char16_t* wide, char* narrow);
 // The host's record, filled with 0x7F as hosts fill it to see what was written.
