@@ -18,45 +18,6 @@ namespace {
 
 using bare::Print;
 
-// The next argument of a command line, quoted or not, into word; false at
-// its end. Windows hands the line over whole.
-bool NextArgument(const char16_t** line, char16_t* word) {
-  const char16_t* p = *line;
-  while (*p == u' ' || *p == u'\t') ++p;
-  if (*p == u'\0') return false;
-  uint32_t length = 0;
-  bool quoted = false;
-  for (; *p != u'\0' && (quoted || (*p != u' ' && *p != u'\t')); ++p) {
-    if (*p == u'"') {
-      quoted = !quoted;
-    } else if (length + 1 < bare::kPathChars) {
-      word[length++] = *p;
-    }
-  }
-  word[length] = u'\0';
-  *line = p;
-  return true;
-}
-
-// FOLDER\NAME.bmp for the input's file name.
-void OutputPath(const char16_t* folder, const char16_t* input, char16_t* path) {
-  path[0] = u'\0';
-  bare::Append(path, folder);
-  bare::Append(path, u"\\");
-  const char16_t* name = input;
-  for (const char16_t* p = input; *p != u'\0'; ++p)
-    if (*p == u'\\' || *p == u'/') name = p + 1;
-  uint32_t at = 0;
-  while (path[at] != u'\0') ++at;
-  uint32_t stem = 0, dot = 0;
-  for (; name[stem] != u'\0' && at + stem + 5 < bare::kPathChars; ++stem) {
-    path[at + stem] = name[stem];
-    if (name[stem] == u'.') dot = stem;
-  }
-  path[at + (dot != 0 ? dot : stem)] = u'\0';
-  bare::Append(path, u".bmp");
-}
-
 // Converts one input; returns the reason it failed, or null.
 const char* Convert(const EntryPoints& plugin, const char16_t* input, const char16_t* folder) {
   // The support test on the file's head, as a viewer hands it over.
@@ -80,7 +41,7 @@ const char* Convert(const EntryPoints& plugin, const char16_t* input, const char
   FillBmpFileHeader(sizeImage, fileHeader);
 
   char16_t path[bare::kPathChars];
-  OutputPath(folder, input, path);
+  bare::OutputPath(folder, input, u".bmp", path);
   HANDLE out = CreateFileW(reinterpret_cast<const wchar_t*>(path), GENERIC_WRITE, 0, nullptr,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   const bool written =
@@ -97,7 +58,7 @@ const char* Convert(const EntryPoints& plugin, const char16_t* input, const char
 extern "C" void WINAPI Start() {
   const char16_t* line = reinterpret_cast<const char16_t*>(GetCommandLineW());
   char16_t word[bare::kPathChars], folder[bare::kPathChars] = u".";
-  NextArgument(&line, word);  // the program's own name
+  bare::NextArgument(&line, word);  // the program's own name
   HMODULE module = bare::LoadPluginBesideUs();
   EntryPoints plugin;
   if (module == nullptr || bare::BindPlugin(module, &plugin) != nullptr || !plugin.hasWide()) {
@@ -105,9 +66,9 @@ extern "C" void WINAPI Start() {
     ExitProcess(1);
   }
   uint32_t status = 0;
-  while (NextArgument(&line, word)) {
+  while (bare::NextArgument(&line, word)) {
     if (word[0] == u'-' && word[1] == u'o' && word[2] == u'\0') {
-      if (!NextArgument(&line, folder)) {
+      if (!bare::NextArgument(&line, folder)) {
         Print("usage: bare_wpp2bmp.exe -o FOLDER INPUT.wpp...\r\n");
         ExitProcess(1);
       }
