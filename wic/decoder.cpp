@@ -33,30 +33,29 @@ HRESULT SeekTo(IStream* stream, uint64_t position) {
   return SUCCEEDED(stream->Seek(to, STREAM_SEEK_SET, nullptr)) ? S_OK : WINCODEC_ERR_STREAMREAD;
 }
 
-// What the stream holds from its position on: the verdict on its head, the
-// position (where the picture starts) and the header's numbers. The position
-// is left where it was.
+// What the stream holds: the verdict on its first bytes and the header's
+// numbers. A picture starts at the stream's start, as WIC's own decoders
+// take it (WIC leaves the stream where its pattern search read last); the
+// position is left where it was.
 struct Probe {
   StreamVerdict verdict;
-  uint64_t origin;
   WppHeader header;
 };
 HRESULT ProbeStream(IStream* stream, Probe* probe) {
-  ULARGE_INTEGER origin, end;
+  ULARGE_INTEGER position, end;
   LARGE_INTEGER zero = {};
-  if (FAILED(stream->Seek(zero, STREAM_SEEK_CUR, &origin))) return WINCODEC_ERR_STREAMREAD;
+  if (FAILED(stream->Seek(zero, STREAM_SEEK_CUR, &position))) return WINCODEC_ERR_STREAMREAD;
   uint8_t head[wpp::kHeaderSize];
   uint32_t got = 0;
-  HRESULT result = ReadUpTo(stream, head, sizeof head, &got);
+  HRESULT result = SeekTo(stream, 0);
+  if (SUCCEEDED(result)) result = ReadUpTo(stream, head, sizeof head, &got);
   if (SUCCEEDED(result) && FAILED(stream->Seek(zero, STREAM_SEEK_END, &end)))
     result = WINCODEC_ERR_STREAMREAD;
   // Put back even after a failure: the caller's stream is as it was.
-  if (FAILED(SeekTo(stream, origin.QuadPart)) && SUCCEEDED(result))
+  if (FAILED(SeekTo(stream, position.QuadPart)) && SUCCEEDED(result))
     result = WINCODEC_ERR_STREAMREAD;
   if (FAILED(result)) return result;
-  const uint64_t length = end.QuadPart > origin.QuadPart ? end.QuadPart - origin.QuadPart : 0;
-  probe->verdict = JudgeStream(head, got, length);
-  probe->origin = origin.QuadPart;
+  probe->verdict = JudgeStream(head, got, end.QuadPart);
   if (probe->verdict == StreamVerdict::Wpp) probe->header = ParseWppHeader(head);
   return S_OK;
 }
@@ -64,12 +63,11 @@ HRESULT ProbeStream(IStream* stream, Probe* probe) {
 // A stream read for CopyRows: seeks only where the last read did not end.
 struct StreamSource {
   IStream* stream;
-  uint64_t origin;
-  uint64_t position;  // from the origin; all ones before the first read
+  uint64_t position;  // all ones before the first read
 };
 bool ReadStreamAt(void* source, uint64_t offset, uint8_t* destination, uint32_t count) {
   auto* s = static_cast<StreamSource*>(source);
-  if (s->position != offset && FAILED(SeekTo(s->stream, s->origin + offset))) return false;
+  if (s->position != offset && FAILED(SeekTo(s->stream, offset))) return false;
   uint32_t got = 0;
   const bool ok = SUCCEEDED(ReadUpTo(s->stream, destination, count, &got)) && got == count;
   s->position = ok ? offset + count : ~0ull;
@@ -118,7 +116,6 @@ class Decoder final : public ComObject<Decoder, IWICBitmapDecoder, &IID_IWICBitm
     if (probe.verdict == StreamVerdict::Truncated) return WINCODEC_ERR_BADHEADER;
     stream->AddRef();
     stream_ = stream;
-    origin_ = probe.origin;
     width_ = probe.header.width;
     height_ = probe.header.height;
     return S_OK;
@@ -190,7 +187,7 @@ class Decoder final : public ComObject<Decoder, IWICBitmapDecoder, &IID_IWICBitm
         break;
     }
     Locked locked(this);
-    StreamSource source = {stream_, origin_, ~0ull};
+    StreamSource source = {stream_, ~0ull};
     return CopyRows(plan, ReadStreamAt, &source, buffer) ? S_OK : WINCODEC_ERR_STREAMREAD;
   }
 
@@ -207,7 +204,6 @@ class Decoder final : public ComObject<Decoder, IWICBitmapDecoder, &IID_IWICBitm
 
   CRITICAL_SECTION lock_;
   IStream* stream_ = nullptr;  // ours once Initialize accepts it
-  uint64_t origin_ = 0;        // the stream's position of the picture's first byte
   uint32_t width_ = 0, height_ = 0;
 };
 

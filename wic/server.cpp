@@ -7,13 +7,6 @@ namespace wic {
 
 volatile LONG serverHolds = 0;
 
-bool SameGuid(const GUID& a, const GUID& b) {
-  if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
-  for (int i = 0; i < 8; ++i)
-    if (a.Data4[i] != b.Data4[i]) return false;
-  return true;
-}
-
 void* AllocateObject(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
 void FreeObject(void* object) { HeapFree(GetProcessHeap(), 0, object); }
 
