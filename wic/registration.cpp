@@ -63,6 +63,8 @@ constexpr DWORD kPatternPosition = 16;
 #define WPP_MIME_TYPE L"image/x-wpp"
 // Parents come before their children: unregistering goes backwards.
 const Entry kEntries[] = {
+    // A user's classes may have had no CLSID key before ours.
+    {L"CLSID", nullptr, Kind::Key, nullptr, 0, nullptr, true},
     {L"CLSID\\%D", nullptr, Kind::Text, WPP_DECODER_NAME},
     {L"CLSID\\%D", L"FriendlyName", Kind::Text, WPP_DECODER_NAME},
     {L"CLSID\\%D", L"Author", Kind::Text, L"the wpp project"},
@@ -247,14 +249,19 @@ HRESULT Install(bool install, HKEY root) {
 }
 
 // regsvr32 /n /i:user: the current user's classes, for which no
-// administrator is needed.
+// administrator is needed. A system that had none has none again.
 HRESULT InstallForUser(bool install) {
+  const wchar_t* path = L"Software\\Classes";
   HKEY classes;
-  const LONG status = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0,
-                                      KEY_ALL_ACCESS, nullptr, &classes, nullptr);
+  const LONG status = RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                      nullptr, &classes, nullptr);
   if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
   const HRESULT result = Install(install, classes);
+  DWORD subkeys = 1, values = 1;
+  RegQueryInfoKeyW(classes, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                   nullptr, nullptr, nullptr);
   RegCloseKey(classes);
+  if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, path);
   return result;
 }
 

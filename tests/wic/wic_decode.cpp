@@ -586,22 +586,18 @@ void CheckDecoding() {
   CheckLifetimes();
 }
 
-bool ConvertToPng(const char16_t* folder, const char16_t* const* files, uint32_t count) {
-  bool all = true;
-  for (uint32_t i = 0; i < count; ++i) {
-    char16_t path[kPathChars];
-    OutputPath(folder, files[i], u".png", path);
-    IWICBitmapDecoder* decoder = nullptr;
-    IWICBitmapFrameDecode* frame = nullptr;
-    // 24 bits a pixel keep all six of green's bits.
-    const bool ok = SUCCEEDED(DecoderForFile(files[i], &decoder)) &&
-                    SUCCEEDED(decoder->GetFrame(0, &frame)) &&
-                    Encode(GUID_ContainerFormatPng, frame, GUID_WICPixelFormat24bppBGR, path);
-    if (frame != nullptr) frame->Release();
-    if (decoder != nullptr) decoder->Release();
-    all = all && ok;
-  }
-  return all;
+bool ConvertToPng(const char16_t* folder, const char16_t* file) {
+  char16_t path[kPathChars];
+  OutputPath(folder, file, u".png", path);
+  IWICBitmapDecoder* decoder = nullptr;
+  IWICBitmapFrameDecode* frame = nullptr;
+  // 24 bits a pixel keep all six of green's bits.
+  const bool ok = SUCCEEDED(DecoderForFile(file, &decoder)) &&
+                  SUCCEEDED(decoder->GetFrame(0, &frame)) &&
+                  Encode(GUID_ContainerFormatPng, frame, GUID_WICPixelFormat24bppBGR, path);
+  if (frame != nullptr) frame->Release();
+  if (decoder != nullptr) decoder->Release();
+  return ok;
 }
 
 }  // namespace wictest

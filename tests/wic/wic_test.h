@@ -37,7 +37,7 @@ void CheckFrame(IWICBitmapFrameDecode* frame, const Picture& p);
 
 // The checks of wic_decode.cpp, with the codec registered machine-wide.
 void CheckDecoding();
-// Each file named, decoded through WIC and written as PNG by WIC's encoder.
-bool ConvertToPng(const char16_t* folder, const char16_t* const* files, uint32_t count);
+// A WPP file decoded through WIC and written as FOLDER\NAME.png by WIC's encoder.
+bool ConvertToPng(const char16_t* folder, const char16_t* file);
 
 }  // namespace wictest
