@@ -22,6 +22,9 @@ struct HeaderCase {
   uint32_t dataLength, width, height;
   int32_t want;
 };
+void PrintTo(const HeaderCase& c, std::ostream* out) {
+  *out << c.what << " (" << c.width << "x" << c.height << ", length " << c.dataLength << ")";
+}
 
 class HeaderRules : public ::testing::TestWithParam<HeaderCase> {};
 
