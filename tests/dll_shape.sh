@@ -10,8 +10,8 @@
 #   the bare programs'); a call marked "; x86 only" is not asked of ARM64;
 # - loaded at a random base (DYNAMIC_BASE; HIGH_ENTROPY_VA at 64 bits) into
 #   memory that does not run as code (NX_COMPAT); at 32 bits NO_SEH, as it
-#   registers no handler, and no DWARF unwind tables, which 32-bit Windows
-#   never reads;
+#   registers no handler, no DWARF unwind tables, which 32-bit Windows never
+#   reads, and every unit built for a caller's stack aligned to 4 bytes;
 # - no section both writable and executable, no thread-local data, and no
 #   section that would hold mutable state or start-up code (.data, .bss,
 #   .tls, .CRT).
@@ -84,6 +84,10 @@ for line in sys.stdin:
     if not re.search(r"Sse2|Avx2|Avx512", name): print(name)
 ' "$dll.debug" | sort -u | tr '\n' ' ')
   check "vector registers outside the CPUID-picked paths" "$outside" ""
+  # A 32-bit host may call with the stack aligned to 4 bytes only: every unit
+  # is built not to trust more (GCC records its switches in the debug file).
+  check "units that trust the caller's stack alignment" "$(llvm-dwarfdump --debug-info "$dll.debug" |
+    sed -n 's/^ *DW_AT_producer//p' | grep -vc -e '-mincoming-stack-boundary=2' -e '-mstackrealign' || true)" 0
 fi
 if [ $fail -eq 0 ]; then echo "dll shape: 1 passed, 0 failed"; else echo "dll shape: 0 passed, 1 failed"; fi
 exit $fail
