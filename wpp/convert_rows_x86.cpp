@@ -136,8 +136,8 @@ RowConverter RowConverterFor(ConvertPath path) {
 }
 
 ConvertPath ChooseX86Path(const X86CpuWords& words) {
-  // A system that saves no XMM registers on a switch of task faults on the
-  // first SSE2 instruction, or corrupts another program's.
+  // On a system that does not save the XMM registers at a task switch, the
+  // first SSE2 instruction faults (or another program's registers leak in).
   if ((words.leaf1Edx & bit_SSE2) == 0 || !words.xmmSaved) return ConvertPath::Scalar;
   // Without OSXSAVE the system saves no wide registers, whatever the CPU has.
   if ((words.leaf1Ecx & bit_OSXSAVE) == 0 || words.maxLeaf < 7) return ConvertPath::Sse2;
