@@ -92,11 +92,10 @@ PageEndCopy::PageEndCopy(const Bytes& bytes) {
   uint8_t* const guard = pages_ + span_ - page;
 #ifdef _WIN32
   DWORD was;
-  const bool guarded = VirtualProtect(guard, page, PAGE_NOACCESS, &was) != 0;
+  if (VirtualProtect(guard, page, PAGE_NOACCESS, &was) == 0) abort();
 #else
-  const bool guarded = mprotect(guard, page, PROT_NONE) == 0;
+  if (mprotect(guard, page, PROT_NONE) != 0) abort();
 #endif
-  if (!guarded) abort();
   if (!bytes.empty()) memcpy(guard - bytes.size(), bytes.data(), bytes.size());
   data_ = guard - bytes.size();
 }
