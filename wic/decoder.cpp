@@ -74,20 +74,35 @@ bool ReadStreamAt(void* source, uint64_t offset, uint8_t* destination, uint32_t 
   return ok;
 }
 
-// What the decoder and its frame answer alike for what WPP does not have.
-HRESULT NoColorContexts(UINT* actual) {
-  if (actual == nullptr) return E_INVALIDARG;
-  *actual = 0;
-  return S_OK;
-}
+// What the decoder and its frame answer alike for what WPP does not have:
+// no palette, no metadata, no colour contexts, no thumbnail.
 template <typename Interface>
 HRESULT None(Interface** out, HRESULT why) {
   if (out == nullptr) return E_INVALIDARG;
   *out = nullptr;
   return why;
 }
+template <typename Interface>
+class WithoutExtras : public Interface {
+ public:
+  HRESULT STDMETHODCALLTYPE CopyPalette(IWICPalette*) override {
+    return WINCODEC_ERR_PALETTEUNAVAILABLE;
+  }
+  HRESULT STDMETHODCALLTYPE GetMetadataQueryReader(IWICMetadataQueryReader** reader) override {
+    return None(reader, WINCODEC_ERR_UNSUPPORTEDOPERATION);
+  }
+  HRESULT STDMETHODCALLTYPE GetColorContexts(UINT, IWICColorContext**, UINT* actual) override {
+    if (actual == nullptr) return E_INVALIDARG;
+    *actual = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override {
+    return None(thumbnail, WINCODEC_ERR_CODECNOTHUMBNAIL);
+  }
+};
 
-class Decoder final : public ComObject<Decoder, IWICBitmapDecoder, &IID_IWICBitmapDecoder> {
+class Decoder final
+    : public ComObject<Decoder, WithoutExtras<IWICBitmapDecoder>, &IID_IWICBitmapDecoder> {
  public:
   Decoder() { InitializeCriticalSection(&lock_); }
   ~Decoder() {
@@ -144,20 +159,8 @@ class Decoder final : public ComObject<Decoder, IWICBitmapDecoder, &IID_IWICBitm
     return result;
   }
 
-  HRESULT STDMETHODCALLTYPE CopyPalette(IWICPalette*) override {
-    return WINCODEC_ERR_PALETTEUNAVAILABLE;
-  }
-  HRESULT STDMETHODCALLTYPE GetMetadataQueryReader(IWICMetadataQueryReader** reader) override {
-    return None(reader, WINCODEC_ERR_UNSUPPORTEDOPERATION);
-  }
   HRESULT STDMETHODCALLTYPE GetPreview(IWICBitmapSource** preview) override {
     return None(preview, WINCODEC_ERR_UNSUPPORTEDOPERATION);
-  }
-  HRESULT STDMETHODCALLTYPE GetColorContexts(UINT, IWICColorContext**, UINT* actual) override {
-    return NoColorContexts(actual);
-  }
-  HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override {
-    return None(thumbnail, WINCODEC_ERR_CODECNOTHUMBNAIL);
   }
 
   HRESULT STDMETHODCALLTYPE GetFrameCount(UINT* count) override {
@@ -208,8 +211,8 @@ class Decoder final : public ComObject<Decoder, IWICBitmapDecoder, &IID_IWICBitm
 };
 
 // A frame holds its decoder, and with it the stream, until it is released.
-class Frame final : public ComObject<Frame, IWICBitmapFrameDecode, &IID_IWICBitmapSource,
-                                     &IID_IWICBitmapFrameDecode> {
+class Frame final : public ComObject<Frame, WithoutExtras<IWICBitmapFrameDecode>,
+                                     &IID_IWICBitmapSource, &IID_IWICBitmapFrameDecode> {
  public:
   explicit Frame(Decoder* decoder) : decoder_(decoder) { decoder_->AddRef(); }
   ~Frame() { decoder_->Release(); }
@@ -231,21 +234,9 @@ class Frame final : public ComObject<Frame, IWICBitmapFrameDecode, &IID_IWICBitm
     *dpiX = *dpiY = 96.0;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE CopyPalette(IWICPalette*) override {
-    return WINCODEC_ERR_PALETTEUNAVAILABLE;
-  }
   HRESULT STDMETHODCALLTYPE CopyPixels(const WICRect* rect, UINT stride, UINT bufferSize,
                                        BYTE* buffer) override {
     return decoder_->CopyPixels(rect, stride, bufferSize, buffer);
-  }
-  HRESULT STDMETHODCALLTYPE GetMetadataQueryReader(IWICMetadataQueryReader** reader) override {
-    return None(reader, WINCODEC_ERR_UNSUPPORTEDOPERATION);
-  }
-  HRESULT STDMETHODCALLTYPE GetColorContexts(UINT, IWICColorContext**, UINT* actual) override {
-    return NoColorContexts(actual);
-  }
-  HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override {
-    return None(thumbnail, WINCODEC_ERR_CODECNOTHUMBNAIL);
   }
 
  private:

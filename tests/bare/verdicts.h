@@ -27,6 +27,12 @@ struct Picture {
   uint32_t size;
   uint32_t width, height;
 };
+// The sizes every bare test decodes: odd and even widths around the vector
+// widths, a 1x1, rows that end on a page boundary (2048 pixels: 4096 bytes a
+// row), a single column.
+constexpr uint32_t kPictureSizes[][2] = {
+    {1, 1},  {2, 2},  {3, 5},  {7, 3},  {8, 2},  {9, 4},   {15, 2},   {16, 3},   {17, 5},
+    {31, 2}, {33, 3}, {63, 2}, {64, 4}, {65, 3}, {127, 2}, {2048, 3}, {4095, 2}, {1, 300}};
 // A picture of the reference's random pixels, the colour cube's corners first.
 Picture MakePicture(uint32_t width, uint32_t height);
 // A temporary file holding count bytes; its name is written into path.

@@ -72,12 +72,7 @@ void CheckDib(PluginResult result, BlockHandle info, BlockHandle bits, const Pic
 }
 
 void CheckPictures(const EntryPoints& plugin) {
-  // Odd and even widths around the vector widths, a 1x1, and rows that end
-  // on a page boundary (2048 pixels: 4096 bytes a row).
-  const uint32_t sizes[][2] = {{1, 1},  {2, 2},  {3, 5},   {7, 3},    {8, 2},    {9, 4},
-                               {15, 2}, {16, 3}, {17, 5},  {31, 2},   {33, 3},   {63, 2},
-                               {64, 4}, {65, 3}, {127, 2}, {2048, 3}, {4095, 2}, {1, 300}};
-  for (const auto& size : sizes) {
+  for (const auto& size : kPictureSizes) {
     const Picture p = MakePicture(size[0], size[1]);
     caseWidth = p.width;
     caseHeight = p.height;
