@@ -15,6 +15,7 @@ every other case is the same code, run natively and in the other builds.
 """
 
 import argparse
+import glob
 import os
 import random
 import re
@@ -220,6 +221,9 @@ class Wpp2Bmp(unittest.TestCase):
         os.mkdir(folder)
         tool = shutil.copy(ARGS.tool, folder)
         plugin = shutil.copy(ARGS.plugin, folder)
+        # A Linux build's POSIX layer, which the tool and plug-in find beside them.
+        for library in glob.glob(os.path.join(os.path.dirname(ARGS.tool), "lib*.so")):
+            shutil.copy(library, folder)
         pixels = random_pixels(3, 2, 12)
         name = "\u56fe\u50cf \U0001F5BC"
         with open(os.path.join(folder, name + ".wpp"), "wb") as f:
@@ -253,6 +257,24 @@ class Wpp2Bmp(unittest.TestCase):
                 subprocess.run([os.environ["WPP_MAKE_WPP"], "pattern", str(width), str(height), made],
                                check=True, capture_output=True)
                 self.assertBytesEqual(self.read(name + ".wpp"), self.read(name + ".wpp", ARGS.samples))
+
+    @unittest.skipUnless(os.environ.get("WPP_MAKE_WPP"), "needs the image maker")
+    def test_the_maker_names_its_limits_when_it_refuses_a_size(self):
+        self.write("big.ppm", b"P6 65535 32768 255\n")
+        limits = "at most 1073741816 pixels in all"
+        cases = [("a valid WPP size past its limit", ["pattern", "65535", "32768"], 1),
+                 ("a side too long", ["pattern", "65536", "1"], 1),
+                 ("no pixels", ["pattern", "0", "5"], 1),
+                 ("a negative side", ["pattern", "-1", "5"], 1),
+                 ("not a number", ["pattern", "12abc", "3"], 1),
+                 ("a PPM past its limit", ["ppm", "big.ppm"], 2)]
+        for name, args, want_status in cases:
+            with self.subTest(name):
+                done = subprocess.run([os.environ["WPP_MAKE_WPP"]] + args + ["out.wpp"],
+                                      cwd=self.folder, capture_output=True)
+                self.assertEqual(done.returncode, want_status)
+                self.assertIn(limits, done.stderr.decode())
+                self.assertOnly("big.ppm")
 
 
 def main():
