@@ -60,6 +60,46 @@ inline void Append(char16_t* path, const char16_t* tail) {
   path[at] = u'\0';
 }
 
+// The next argument of a command line, quoted or not, into word; false at
+// its end. Windows hands the line over whole.
+inline bool NextArgument(const char16_t** line, char16_t* word) {
+  const char16_t* p = *line;
+  while (*p == u' ' || *p == u'\t') ++p;
+  if (*p == u'\0') return false;
+  uint32_t length = 0;
+  bool quoted = false;
+  for (; *p != u'\0' && (quoted || (*p != u' ' && *p != u'\t')); ++p) {
+    if (*p == u'"') {
+      quoted = !quoted;
+    } else if (length + 1 < kPathChars) {
+      word[length++] = *p;
+    }
+  }
+  word[length] = u'\0';
+  *line = p;
+  return true;
+}
+
+// FOLDER\NAME.EXT for the input's file name (extension: ".EXT").
+inline void OutputPath(const char16_t* folder, const char16_t* input, const char16_t* extension,
+                       char16_t* path) {
+  path[0] = u'\0';
+  Append(path, folder);
+  Append(path, u"\\");
+  const char16_t* name = input;
+  for (const char16_t* p = input; *p != u'\0'; ++p)
+    if (*p == u'\\' || *p == u'/') name = p + 1;
+  uint32_t at = 0;
+  while (path[at] != u'\0') ++at;
+  uint32_t stem = 0, dot = 0;
+  for (; name[stem] != u'\0' && at + stem + 5 < kPathChars; ++stem) {
+    path[at + stem] = name[stem];
+    if (name[stem] == u'.') dot = stem;
+  }
+  path[at + (dot != 0 ? dot : stem)] = u'\0';
+  Append(path, extension);
+}
+
 // The folder this program runs from, with its trailing separator.
 inline void ProgramFolder(char16_t* path) {
   uint32_t length = GetModuleFileNameW(nullptr, reinterpret_cast<wchar_t*>(path), kPathChars);
