@@ -122,7 +122,8 @@ void CheckVersionResource() {
   caseName = "the version resource";
   char16_t path[kPathChars];
   bare::PluginBesideUs(path);
-  const char* problem = testwpp::VersionResourceProblem(reinterpret_cast<const wchar_t*>(path));
+  const char* problem = testwpp::VersionResourceProblem(
+      reinterpret_cast<const wchar_t*>(path), L"" WPP_PLUGIN_FILE, L"WPP image import filter");
   Expect(problem == nullptr, problem);
 }
 

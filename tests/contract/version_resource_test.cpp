@@ -12,7 +12,9 @@ namespace {
 
 TEST(VersionResource, CarriesTheBuildsVersionAndName) {
   const std::wstring path = std::filesystem::path(PluginPath()).wstring();
-  EXPECT_STREQ(testwpp::VersionResourceProblem(path.c_str()), nullptr);
+  EXPECT_STREQ(testwpp::VersionResourceProblem(path.c_str(), L"" WPP_PLUGIN_FILE,
+                                               L"WPP image import filter"),
+               nullptr);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-// The version a user sees in the plug-in file's properties, read back the way
-// Windows reads it (VERSION.DLL): the build's one version number and the
-// file's own name. Windows only, and freestanding, so that the contract tests
-// and the viewer test of the runtime-less targets make the one check.
+// The version a user sees in a DLL's properties, read back the way Windows
+// reads it (VERSION.DLL): the build's one version number and the file's own
+// name and description. Windows only, and freestanding, so that the contract
+// tests and the viewer test of the runtime-less targets make the one check.
 #pragma once
 
 #include <stdint.h>
@@ -29,9 +29,11 @@ inline bool SameWide(const wchar_t* a, const wchar_t* b) {
   return *a == *b;
 }
 
-// What in the version resource of the file at path is not as built (the
-// name of the first such field), or null when all is.
-inline const char* VersionResourceProblem(const wchar_t* path) {
+// What in the version resource of the DLL at path is not as built (the name
+// of the first such field), or null when all is; name and description are
+// the file's own.
+inline const char* VersionResourceProblem(const wchar_t* path, const wchar_t* name,
+                                          const wchar_t* description) {
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(path, &ignored);
   if (size == 0) return "no version resource";
@@ -48,14 +50,12 @@ inline const char* VersionResourceProblem(const wchar_t* path) {
     const wchar_t* query;
     const wchar_t* want;
     const char* what;
-  } kStrings[] = {
-      {L"\\StringFileInfo\\040904B0\\FileVersion", L"" WPP_VERSION, "FileVersion"},
-      {L"\\StringFileInfo\\040904B0\\ProductVersion", L"" WPP_VERSION, "ProductVersion"},
-      {L"\\StringFileInfo\\040904B0\\OriginalFilename", L"" WPP_PLUGIN_FILE, "OriginalFilename"},
-      {L"\\StringFileInfo\\040904B0\\ProductName", L"wpp", "ProductName"},
-      {L"\\StringFileInfo\\040904B0\\FileDescription", L"WPP image import filter",
-       "FileDescription"}};
-  for (const auto& s : kStrings) {
+  } strings[] = {{L"\\StringFileInfo\\040904B0\\FileVersion", L"" WPP_VERSION, "FileVersion"},
+                 {L"\\StringFileInfo\\040904B0\\ProductVersion", L"" WPP_VERSION, "ProductVersion"},
+                 {L"\\StringFileInfo\\040904B0\\OriginalFilename", name, "OriginalFilename"},
+                 {L"\\StringFileInfo\\040904B0\\ProductName", L"wpp", "ProductName"},
+                 {L"\\StringFileInfo\\040904B0\\FileDescription", description, "FileDescription"}};
+  for (const auto& s : strings) {
     void* text = nullptr;
     UINT length = 0;
     check(VerQueryValueW(block, s.query, &text, &length) != 0 &&
