@@ -8,8 +8,8 @@
 //   fresh/<path>           the kernel into a fresh bits block, as the real call
 //   call/...               DecodeToDib and the entry points, each handing over
 //                          fresh blocks that the case frees
-// Each case checks its output against the scalar reference before it is
-// timed, and frees what it is handed, so memory stays flat however long it runs.
+// Each case checks its output against the reference (wpp_reference.h) before
+// it is timed, and frees what it is handed, so memory stays flat however long it runs.
 
 #include <benchmark/benchmark.h>
 #include <stdint.h>
@@ -219,8 +219,10 @@ int main(int argc, char** argv) {
          wpp::ConvertPathName(wpp::PickConvertPath()));
   fflush(stdout);
   std::string error;
-  if (!LoadPlugin(DefaultPluginPath(), &plugin, &error))
+  if (!LoadPlugin(DefaultPluginPath(), &plugin, &error)) {
     fprintf(stderr, "wpp_bench: %s\n", error.c_str());
+    return 1;
+  }
   std::vector<std::unique_ptr<Picture>> pictures;
   for (const auto& size : kSizes) {
     pictures.push_back(MakePicture(size.width, size.height));

@@ -1,4 +1,4 @@
-// Writes the seed corpus for both fuzz targets with the format's writer:
+// Writes the seed corpus for the fuzz targets with the format's writer:
 // valid images of many sizes, odd and even widths, and near-misses (a wrong
 // length field, a zero side, a byte short, trailing bytes), each wrapped in
 // the targets' envelope. Usage: make_corpus OUTPUT_FOLDER
@@ -12,6 +12,7 @@
 
 #include "tools/wpp_writer.h"
 #include "wpp/bytes.h"
+#include "wpp/wpp.h"
 
 using wppfile::Bytes;
 
@@ -33,7 +34,7 @@ Bytes Envelope(uint8_t control, uint32_t number) {
   return envelope;
 }
 
-// One image for both targets: in memory with its whole length claimed, and in
+// One image for every target: in memory with its whole length claimed, and in
 // a file at offset 0 and behind a few bytes of something else.
 void Seed(const std::filesystem::path& out, const Bytes& image, uint8_t control) {
   Write(out / "memory", Envelope(control, static_cast<uint32_t>(image.size())), image);
@@ -41,6 +42,21 @@ void Seed(const std::filesystem::path& out, const Bytes& image, uint8_t control)
   Bytes shifted(7 + image.size(), 0xC3);
   std::copy(image.begin(), image.end(), shifted.begin() + 7);
   Write(out / "file", Envelope(control, 7), shifted);
+  // CopyPixels calls on it: the whole frame, its last row, and a rect with a
+  // padded stride, each into a buffer of exactly the size asked for.
+  if (image.size() < wpp::kHeaderSize) return;
+  // In 32-bit unsigned arithmetic, as the call's fields are stored.
+  const uint32_t w = wpp::LoadLe16(image.data() + 20), h = wpp::LoadLe16(image.data() + 22);
+  const uint32_t calls[][6] = {{0, 0, 0x80000000u, 0, 2 * w, 2 * w * h},
+                               {0, h - 1, w, 1, 2 * w, 2 * w},
+                               {w / 2, h / 2, (w + 1) / 2, (h + 1) / 2, w + 3 + w % 2, 0}};
+  for (const auto& c : calls) {
+    Bytes call(24);
+    for (int i = 0; i < 6; ++i) wpp::StoreLe32(call.data() + 4 * i, c[i]);
+    if (c[5] == 0)  // a padded stride: the exact size of its rows
+      wpp::StoreLe32(call.data() + 20, c[4] * (c[3] - 1) + 2 * c[2]);
+    Write(out / "frame_copy", call, image);
+  }
 }
 
 }  // namespace
@@ -53,6 +69,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path out(argv[1]);
   std::filesystem::create_directories(out / "memory");
   std::filesystem::create_directories(out / "file");
+  std::filesystem::create_directories(out / "frame_copy");
 
   const struct {
     uint32_t width, height;

@@ -4,13 +4,10 @@
 // One contract at two widths. The 32-bit plug-in (wpp.spi) uses the 32-bit
 // Windows API convention: arguments pushed right to left, removed by the
 // callee, a 32-bit result. The 64-bit plug-in (wpp.sph) uses the x86-64
-// convention, where the keyword has no effect. Every pointer, handle and
-// argument that carries one is pointer-sized (intptr_t); every other argument
-// and every result is 32-bit at both widths. The exports carry plain names at
-// fixed ordinals:
-//   1 GetPluginInfo  2 IsSupported  3 GetPictureInfo  4 GetPicture  5 GetPreview
-// and their wide-character twins, which take paths and give strings in UTF-16:
-//   6 GetPluginInfoW 7 IsSupportedW 8 GetPictureInfoW 9 GetPictureW 10 GetPreviewW
+// convention, where the keyword has no effect. Every pointer and handle, the
+// source's offset or length and the callback's user data are pointer-sized
+// (intptr_t); every other argument and every result is 32-bit at both widths.
+// The exports carry plain names at the fixed ordinals of exports.def.
 // All that differs between the widths is said in this header.
 #pragma once
 

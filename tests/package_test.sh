@@ -6,7 +6,8 @@
 # checked, and each plug-in loaded under Wine by a host of its own kind:
 # wpp2bmp converting a sample to the very bytes the native build writes, and
 # for ARM64 the bare viewer test, whose checks hold every byte to the
-# reference. Needs the hosts built: build/win32, build/win64 and build/winarm64,
+# reference; and each WIC codec registered and decoding the sample through
+# WIC. Needs the hosts built: build/win32, build/win64 and build/winarm64,
 # and build/native64 for the reference. WPP_SKIP_WIN32=1 leaves the 32-bit
 # load out, where the machine cannot run it.
 set -euo pipefail
@@ -63,6 +64,38 @@ else
   echo "package: wpp.spha, loaded from the archive, fails the viewer test"
   fail=1
 fi
+
+# Each codec from the archive, registered from its folder by the WIC test's
+# converter, turns the sample into the same PNG through WIC: every pixel the
+# WPP file's, each channel's bits repeated below it to 8 (green's six kept).
+for folder in x64 x86 arm64; do
+  case $folder in x86) preset=win32 ;; x64) preset=win64 ;; arm64) preset=winarm64 ;; esac
+  [ $folder != x86 ] || [ "${WPP_SKIP_WIN32:-0}" != 1 ] || continue
+  cp "build/$preset/wic_test.exe" "$user/$folder/"
+  mkdir -p "$scratch/png-$folder"
+  if bash scripts/wine-run "$user/$folder/wic_test.exe" --png "$scratch/png-$folder" \
+    samples/colour-bars.wpp >/dev/null && [ -s "$scratch/png-$folder/colour-bars.png" ] &&
+    cmp -s "$scratch/png-$folder/colour-bars.png" "$scratch/png-x64/colour-bars.png"; then
+    echo "package: $folder/wppwic.dll, registered from the archive, decodes the sample through WIC"
+  else
+    echo "package: $folder/wppwic.dll, registered from the archive, did not decode the sample"
+    fail=1
+  fi
+done
+python3 - "$scratch/png-x64/colour-bars.png" samples/colour-bars.wpp <<'EOF' || fail=1
+import struct, sys
+from PIL import Image
+png = Image.open(sys.argv[1]).convert("RGB")
+wpp = open(sys.argv[2], "rb").read()
+width, height = struct.unpack_from("<HH", wpp, 20)
+def rgb(p):
+    r, g, b = p >> 11, (p >> 5) & 63, p & 31
+    return (r << 3 | r >> 2, g << 2 | g >> 4, b << 3 | b >> 2)
+want = [rgb(p) for p in struct.unpack_from("<%dH" % (width * height), wpp, 24)]
+same = png.size == (width, height) and list(png.getdata()) == want
+print("package: the PNG through WIC holds %s pixels" % ("the WPP file's" if same else "other"))
+sys.exit(0 if same else 1)
+EOF
 
 if [ $fail = 0 ]; then echo "package: 1 passed, 0 failed"; else echo "package: 0 passed, 1 failed"; fi
 exit $fail

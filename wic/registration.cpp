@@ -170,7 +170,8 @@ bool ValueOf(const Entry& e, Value* v) {
     }
     default:
       Expand(e.text, v->text);
-      v->size = (lstrlenW(v->text) + 1) * sizeof(wchar_t);
+      v->size = sizeof(wchar_t);  // the NUL
+      for (const wchar_t* c = v->text; *c != L'\0'; ++c) v->size += sizeof(wchar_t);
   }
   v->type = REG_SZ;
   v->data = reinterpret_cast<const BYTE*>(v->text);

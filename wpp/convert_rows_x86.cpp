@@ -10,6 +10,7 @@
 #include <cpuid.h>
 #include <immintrin.h>
 
+#include "platform/platform.h"
 #include "wpp/convert_rows.h"
 #include "wpp/cpu_x86.h"
 
@@ -135,7 +136,9 @@ RowConverter RowConverterFor(ConvertPath path) {
 }
 
 ConvertPath ChooseX86Path(const X86CpuWords& words) {
-  if ((words.leaf1Edx & bit_SSE2) == 0) return ConvertPath::Scalar;
+  // On a system that does not save the XMM registers at a task switch, the
+  // first SSE2 instruction faults (or another program's registers leak in).
+  if ((words.leaf1Edx & bit_SSE2) == 0 || !words.xmmSaved) return ConvertPath::Scalar;
   // Without OSXSAVE the system saves no wide registers, whatever the CPU has.
   if ((words.leaf1Ecx & bit_OSXSAVE) == 0 || words.maxLeaf < 7) return ConvertPath::Sse2;
   if ((words.xcr0 & kAvx512State) == kAvx512State && (words.leaf7Ebx & bit_AVX512F) != 0 &&
@@ -148,7 +151,9 @@ ConvertPath ChooseX86Path(const X86CpuWords& words) {
 }
 
 ConvertPath PickConvertPath() {
-  // One probe of the CPU's words and the system's (XGETBV), then the choice.
+  // One probe of the CPU's words and the system's (whether it saves the XMM
+  // registers: x64 Windows always does, 32-bit Windows before XP cannot say;
+  // XGETBV for the wider ones), then the choice.
   // Every CPU of our floor (i686 at 32 bits) has CPUID, so it is not probed
   // for by toggling the flags register first. ECX is set for every leaf, as
   // valgrind takes the result to depend on it.
@@ -156,6 +161,7 @@ ConvertPath PickConvertPath() {
   unsigned eax, ebx, ecx, edx;
   __cpuid_count(0, 0, eax, ebx, ecx, edx);
   words.maxLeaf = eax;
+  words.xmmSaved = IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != FALSE;
   if (words.maxLeaf >= 1) {
     __cpuid_count(1, 0, eax, ebx, ecx, edx);
     words.leaf1Ecx = ecx;

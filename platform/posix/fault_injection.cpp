@@ -1,6 +1,6 @@
 // The failure injection and the counters of the POSIX stand-in: calls made
-// to fail on purpose, reads made short, blocks refused past a size, and the
-// counts a test reads to prove a path leaks nothing.
+// to fail on purpose, reads made short, blocks refused past a size, features
+// denied, and the counts a test reads to prove a path leaks nothing.
 
 #include <atomic>
 
@@ -17,6 +17,7 @@ std::atomic<uint32_t> shortReadAt{0};
 std::atomic<DWORD> shortReadBytes{0};
 std::atomic<bool> failedOpenGivesNull{false};
 std::atomic<SIZE_T> blockSizeLimit{0};
+std::atomic<bool> featuresDenied{false};
 
 std::atomic<uint32_t> liveBlocks{0};
 std::atomic<uint32_t> openHandles{0};
@@ -65,6 +66,16 @@ void CountBytesRead(uint64_t bytes) { bytesRead.fetch_add(bytes); }
 DWORD WINAPI GetLastError(void) { return lastError; }
 void WINAPI SetLastError(DWORD error) { lastError = error; }
 
+BOOL WINAPI IsProcessorFeaturePresent(DWORD feature) {
+  if (featuresDenied.load() || feature != PF_XMMI64_INSTRUCTIONS_AVAILABLE) return FALSE;
+#if defined(__i386__) || defined(__x86_64__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("sse2") ? TRUE : FALSE;
+#else
+  return FALSE;
+#endif
+}
+
 void PlatformFailCall(PlatformCall which, uint32_t nth) {
   failAt[static_cast<int>(which)].store(nth == 0 ? 0 : CountOf(which) + nth);
 }
@@ -78,11 +89,14 @@ void PlatformFailedOpenGivesNull(BOOL giveNull) { failedOpenGivesNull.store(give
 
 void PlatformLimitBlockSize(SIZE_T maxBytes) { blockSizeLimit.store(maxBytes); }
 
+void PlatformDenyProcessorFeatures(BOOL deny) { featuresDenied.store(deny != FALSE); }
+
 void PlatformClearFaults(void) {
   for (auto& target : failAt) target.store(0);
   shortReadAt.store(0);
   failedOpenGivesNull.store(false);
   blockSizeLimit.store(0);
+  featuresDenied.store(false);
 }
 
 uint32_t PlatformCallCount(PlatformCall which) { return CountOf(which); }

@@ -32,7 +32,11 @@ KERNEL32_API void PlatformFailedOpenGivesNull(BOOL giveNull);
 // in a host whose address space is nearly full.
 KERNEL32_API void PlatformLimitBlockSize(SIZE_T maxBytes);
 
-// Clears every planned failure, short read and limit.
+// Makes IsProcessorFeaturePresent answer FALSE for every feature, as a system
+// that does not save the XMM registers (NT 4.0) answers.
+KERNEL32_API void PlatformDenyProcessorFeatures(BOOL deny);
+
+// Clears every planned failure, short read, limit and denial.
 KERNEL32_API void PlatformClearFaults(void);
 
 // How many calls of that kind have been made since the process started.

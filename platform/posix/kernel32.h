@@ -61,6 +61,8 @@ static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(SIZE_T) == sizeo
 #define ERROR_READ_FAULT 30UL
 #define ERROR_NEGATIVE_SEEK 131UL
 
+#define PF_XMMI64_INSTRUCTIONS_AVAILABLE 10UL
+
 // Files. Handles are small numbers (below 65536), as the plug-in's support
 // test relies on to tell a handle from an address.
 KERNEL32_API HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share,
@@ -79,6 +81,11 @@ KERNEL32_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWO
 KERNEL32_API BOOL WINAPI CloseHandle(HANDLE object);
 KERNEL32_API DWORD WINAPI GetLastError(void);
 KERNEL32_API void WINAPI SetLastError(DWORD error);
+
+// Whether the CPU has the feature and the system supports it. Only SSE2 is
+// known (Linux saves the XMM registers wherever the CPU has them); any other
+// feature answers FALSE, as Windows answers one it does not know.
+KERNEL32_API BOOL WINAPI IsProcessorFeaturePresent(DWORD feature);
 
 // Fixed memory blocks: the handle is the block's address.
 KERNEL32_API HLOCAL WINAPI LocalAlloc(UINT flags, SIZE_T bytes);

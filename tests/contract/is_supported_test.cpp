@@ -1,11 +1,5 @@
 #include <string.h>
 
-#include <memory>
-
-#ifndef _WIN32
-#include <sys/mman.h>
-#endif
-
 #include "tests/support/plugin_under_test.h"
 
 using testwpp::Bytes;
@@ -13,14 +7,13 @@ using testwpp::HeaderOnly;
 
 namespace {
 
-// Hands the plug-in exactly these bytes in a block of their own size, so a
-// read past them is caught by the sanitizers.
+// Hands the plug-in exactly these bytes, ending at a page's end, so a read
+// past them faults.
 int32_t SupportedInMemory(const Bytes& head) {
-  std::unique_ptr<uint8_t[]> exact(new uint8_t[head.size()]);
-  memcpy(exact.get(), head.data(), head.size());
-  const int32_t supported = Plugin().isSupported("name is never read", exact.get());
+  const testwpp::PageEndCopy exact(head);
+  const int32_t supported = Plugin().isSupported("name is never read", exact.data());
   // The wide twin is the very same test.
-  EXPECT_EQ(Plugin().isSupportedW(u"name is never read", exact.get()), supported);
+  EXPECT_EQ(Plugin().isSupportedW(u"name is never read", exact.data()), supported);
   return supported;
 }
 
@@ -29,6 +22,9 @@ struct HeaderCase {
   uint32_t dataLength, width, height;
   int32_t want;
 };
+void PrintTo(const HeaderCase& c, std::ostream* out) {
+  *out << c.what << " (" << c.width << "x" << c.height << ", length " << c.dataLength << ")";
+}
 
 class HeaderRules : public ::testing::TestWithParam<HeaderCase> {};
 
@@ -116,31 +112,6 @@ TEST(IsSupported, TreatsSmallValuesAsHandlesThatMayFailToRead) {
     EXPECT_EQ(Plugin().isSupported(nullptr, reinterpret_cast<const void*>(source)), 0) << source;
 }
 
-void UnmapPage(void* page) {
-#ifdef _WIN32
-  VirtualFree(page, 0, MEM_RELEASE);
-#else
-  munmap(page, 4096);
-#endif
-}
-
-// A page of our own at exactly that address, or null when it cannot be had.
-void* MapPageAt(uintptr_t address) {
-  void* const wanted = reinterpret_cast<void*>(address);
-#ifdef _WIN32
-  void* page = VirtualAlloc(wanted, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-#else
-  void* page = mmap(wanted, 4096, PROT_READ | PROT_WRITE,
-                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
-  if (page == MAP_FAILED) page = nullptr;
-#endif
-  if (page != nullptr && page != wanted) {
-    UnmapPage(page);
-    page = nullptr;
-  }
-  return page;
-}
-
 // 65536 is the first value taken as an address. At 64 bits, so is any value
 // from 4 GiB on whose low 32 bits are zero: a host value cut to 32 bits would
 // be handle 0. (Sanitizers keep some ranges for themselves, hence choices.)
@@ -151,7 +122,8 @@ TEST(IsSupported, TakesEveryValueFromSixtyFiveThousandFiveHundredThirtySixAsAnAd
   for (const auto& choices : places) {
     void* page = nullptr;  // at the first of the choices that can be had here
     for (size_t i = 0; page == nullptr && i < choices.size(); ++i)
-      if (choices[i] <= UINTPTR_MAX) page = MapPageAt(static_cast<uintptr_t>(choices[i]));
+      if (choices[i] <= UINTPTR_MAX)
+        page = testwpp::MapPages(4096, reinterpret_cast<void*>(static_cast<uintptr_t>(choices[i])));
     if (page == nullptr) {
       // Low memory may be kept back by the system; there is room above 4 GiB.
       if (choices[0] < (uint64_t{1} << 32))
@@ -163,7 +135,7 @@ TEST(IsSupported, TakesEveryValueFromSixtyFiveThousandFiveHundredThirtySixAsAnAd
     }
     memcpy(page, head.data(), head.size());
     EXPECT_EQ(Plugin().isSupported(nullptr, page), 1) << page;
-    UnmapPage(page);
+    testwpp::UnmapPages(page, 4096);
   }
 }
 

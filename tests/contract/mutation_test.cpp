@@ -39,18 +39,17 @@ Expected Predict(const Bytes& bytes) {
 void Check(const Bytes& bytes, bool inFile, const std::string& what) {
   SCOPED_TRACE(what + (inFile ? " (file)" : " (memory)"));
   const Expected e = Predict(bytes);
-  // In memory only the bytes at hand exist, so any read past them would show
-  // under the sanitizers and valgrind.
-  std::unique_ptr<uint8_t[]> exact(new uint8_t[bytes.size() + 1]);
-  if (!bytes.empty()) memcpy(exact.get(), bytes.data(), bytes.size());
+  // In memory only the bytes at hand exist, ending at a page's end, so a
+  // read of one byte past them faults.
+  const testwpp::PageEndCopy exact(bytes);
   std::unique_ptr<testwpp::TempFile> file;
   if (inFile) file = std::make_unique<testwpp::TempFile>(bytes);
-  const char* source = inFile ? file->path() : reinterpret_cast<const char*>(exact.get());
+  const char* source = inFile ? file->path() : reinterpret_cast<const char*>(exact.data());
   const int32_t offsetOrLength = inFile ? 0 : static_cast<int32_t>(bytes.size());
   const uint32_t mode = inFile ? kFileMode : kMemoryMode;
 
   if (!inFile && bytes.size() >= 24) {
-    EXPECT_EQ(Plugin().isSupported(nullptr, exact.get()), e.headerValid ? 1 : 0);
+    EXPECT_EQ(Plugin().isSupported(nullptr, exact.data()), e.headerValid ? 1 : 0);
   }
 
   PictureInfoRecord info;

@@ -52,12 +52,12 @@ void ExpectRecordFor(const RawRecord& raw, uint32_t width, uint32_t height) {
 TEST(PictureInfo, DescribesAnImageInMemoryAndInAFile) {
   const Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(320, 240));
   RawRecord fromMemory, fromFile;
-  EXPECT_EQ(
+  ASSERT_EQ(
       Plugin().getPictureInfo(MemoryOf(image), LengthOf(image), kMemoryMode, fromMemory.record()),
       Ok);
   ExpectRecordFor(fromMemory, 320, 240);
   testwpp::TempFile file(image);
-  EXPECT_EQ(Plugin().getPictureInfo(file.path(), 0, kFileMode, fromFile.record()), Ok);
+  ASSERT_EQ(Plugin().getPictureInfo(file.path(), 0, kFileMode, fromFile.record()), Ok);
   ExpectRecordFor(fromFile, 320, 240);
   // Same fields; each call hands over a text block of its own.
   EXPECT_EQ(memcmp(fromMemory.bytes, fromFile.bytes, kTextHandleOffset), 0);
@@ -80,13 +80,13 @@ TEST(PictureInfo, OnlyTheLowThreeModeBitsCount) {
   testwpp::TempFile file(image);
   for (uint32_t mode : {1u, 2u, 4u, 7u, 0xFFFFFFF9u, 0x80000001u}) {
     RawRecord raw;
-    EXPECT_EQ(Plugin().getPictureInfo(MemoryOf(image), LengthOf(image), mode, raw.record()), Ok)
+    ASSERT_EQ(Plugin().getPictureInfo(MemoryOf(image), LengthOf(image), mode, raw.record()), Ok)
         << "memory mode " << mode;
     raw.freeText();
   }
   for (uint32_t mode : {0u, 8u, 0xFFFFFFF8u}) {
     RawRecord raw;
-    EXPECT_EQ(Plugin().getPictureInfo(file.path(), 0, mode, raw.record()), Ok)
+    ASSERT_EQ(Plugin().getPictureInfo(file.path(), 0, mode, raw.record()), Ok)
         << "file mode " << mode;
     raw.freeText();
   }
@@ -98,7 +98,7 @@ TEST(PictureInfo, FindsAnImageAtAnOffset) {
   container.insert(container.end(), image.begin(), image.end());
   testwpp::TempFile file(container);
   RawRecord found, refused;
-  EXPECT_EQ(Plugin().getPictureInfo(file.path(), 100, kFileMode, found.record()), Ok);
+  ASSERT_EQ(Plugin().getPictureInfo(file.path(), 100, kFileMode, found.record()), Ok);
   ExpectRecordFor(found, 5, 4);
   found.freeText();
   EXPECT_EQ(Plugin().getPictureInfo(file.path(), 0, kFileMode, refused.record()),
@@ -152,7 +152,7 @@ TEST(PictureInfo, CountsPastThirtyTwoBits) {
     // A length whose low 32 bits are 10: only the picture's bytes are read.
     const intptr_t length = static_cast<intptr_t>((uint64_t{1} << 32) + 10);
     RawRecord inMemory;
-    EXPECT_EQ(Plugin().getPictureInfo(MemoryOf(image), length, kMemoryMode, inMemory.record()), Ok);
+    ASSERT_EQ(Plugin().getPictureInfo(MemoryOf(image), length, kMemoryMode, inMemory.record()), Ok);
     inMemory.freeText();
   }
   // A picture 100 bytes past 4 GiB into a sparse file, and one at 100 with 4
@@ -177,7 +177,7 @@ TEST(PictureInfo, CountsPastThirtyTwoBits) {
     if (!wide && c.offset > INTPTR_MAX) continue;
     const PluginResult want = wide ? Ok : UnsupportedFormat;
     RawRecord inFile;
-    EXPECT_EQ(Plugin().getPictureInfo(c.path, static_cast<intptr_t>(c.offset), kFileMode,
+    ASSERT_EQ(Plugin().getPictureInfo(c.path, static_cast<intptr_t>(c.offset), kFileMode,
                                       inFile.record()),
               want)
         << c.what;

@@ -207,7 +207,7 @@ TEST(Picture, WideEntryPointsOpenEveryName) {
     if (c.present) file = std::make_unique<testwpp::WideTempFile>(c.name, image);
     PictureInfoRecord info;
     memset(&info, 0x7F, sizeof info);
-    EXPECT_EQ(Plugin().getPictureInfoW(c.name.c_str(), 0, kFileMode, &info), c.want);
+    ASSERT_EQ(Plugin().getPictureInfoW(c.name.c_str(), 0, kFileMode, &info), c.want);
     if (c.want == Ok) {
       EXPECT_EQ(memcmp(&info, &narrowInfo, kTextHandleOffset), 0);
       EXPECT_STREQ(static_cast<const char*>(info.textHandle), "zorplex sample");

@@ -11,6 +11,10 @@ struct InfoCase {
   int32_t bufferLength;
   const char* want;  // null: the call must return 0 and leave the buffer alone
 };
+void PrintTo(const InfoCase& c, std::ostream* out) {
+  *out << "index " << c.index << ", buffer " << c.bufferLength << ", want "
+       << (c.want != nullptr ? c.want : "nothing");
+}
 
 class PluginInfo : public ::testing::TestWithParam<InfoCase> {};
 

@@ -12,8 +12,10 @@
 
 #ifdef _WIN32
 #include <process.h>
+#include <windows.h>
 #define GetPid _getpid
 #else
+#include <sys/mman.h>
 #include <unistd.h>
 #define GetPid getpid
 #endif
@@ -47,6 +49,55 @@ Bytes ReferenceInfoHeader(const ImageSpec& wppImage) {
     return ::testing::AssertionFailure()
            << "sizes differ: have " << haveSize << ", want " << want.size();
   return ::testing::AssertionSuccess();
+}
+
+static size_t PageSize() {
+#ifdef _WIN32
+  SYSTEM_INFO system;
+  GetSystemInfo(&system);
+  return system.dwPageSize;
+#else
+  return static_cast<size_t>(sysconf(_SC_PAGESIZE));
+#endif
+}
+
+void* MapPages(size_t bytes, void* at) {
+#ifdef _WIN32
+  void* pages = VirtualAlloc(at, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+#else
+  void* pages = mmap(at, bytes, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | (at ? MAP_FIXED_NOREPLACE : 0), -1, 0);
+  if (pages == MAP_FAILED) pages = nullptr;
+#endif
+  if (pages != nullptr && at != nullptr && pages != at) {
+    UnmapPages(pages, bytes);
+    pages = nullptr;
+  }
+  return pages;
+}
+
+void UnmapPages(void* pages, [[maybe_unused]] size_t bytes) {
+#ifdef _WIN32
+  VirtualFree(pages, 0, MEM_RELEASE);
+#else
+  munmap(pages, bytes);
+#endif
+}
+
+PageEndCopy::PageEndCopy(const Bytes& bytes) {
+  const size_t page = PageSize();
+  span_ = (bytes.size() + page - 1) / page * page + page;
+  pages_ = static_cast<uint8_t*>(MapPages(span_));
+  if (pages_ == nullptr) abort();  // a test cannot go on without its bytes
+  uint8_t* const guard = pages_ + span_ - page;
+#ifdef _WIN32
+  DWORD was;
+  if (VirtualProtect(guard, page, PAGE_NOACCESS, &was) == 0) abort();
+#else
+  if (mprotect(guard, page, PROT_NONE) != 0) abort();
+#endif
+  if (!bytes.empty()) memcpy(guard - bytes.size(), bytes.data(), bytes.size());
+  data_ = guard - bytes.size();
 }
 
 static std::string UniqueName(const char* stem) {

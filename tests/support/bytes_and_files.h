@@ -34,6 +34,27 @@ inline ::testing::AssertionResult SameBytes(const Bytes& have, const Bytes& want
   return SameBytes(have.data(), have.size(), want);
 }
 
+// Pages of our own, readable and writable: at `at` exactly when it is given
+// (null when that address cannot be had), anywhere otherwise.
+void* MapPages(size_t bytes, void* at = nullptr);
+void UnmapPages(void* pages, size_t bytes);
+
+// A copy of bytes that ends on the last byte of a page, the next one mapped
+// inaccessible: a read of one byte past them faults, in every build.
+class PageEndCopy {
+ public:
+  explicit PageEndCopy(const Bytes& bytes);
+  ~PageEndCopy() { UnmapPages(pages_, span_); }
+  PageEndCopy(const PageEndCopy&) = delete;
+  PageEndCopy& operator=(const PageEndCopy&) = delete;
+  const uint8_t* data() const { return data_; }
+
+ private:
+  size_t span_;
+  uint8_t* pages_;
+  const uint8_t* data_;
+};
+
 // A file in the current folder that is removed when the test ends.
 class TempFile {
  public:

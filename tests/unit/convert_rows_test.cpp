@@ -3,6 +3,7 @@
 
 #include "wpp/convert_rows.h"
 #if defined(__x86_64__) || defined(__i386__)
+#include "platform/posix/fault_injection.h"
 #include "wpp/cpu_x86.h"
 #endif
 
@@ -138,29 +139,35 @@ TEST(ConvertPicture, PicksTheBestPathThisCpuCanRun) {
 // and the system saves its registers.
 TEST(ConvertPicture, ChoosesFromTheCpusWordsAndTheSystemsState) {
   constexpr uint32_t kOsxsave = 1u << 27, kAvx = 1u << 28, kSse2 = 1u << 26;
-  constexpr uint32_t kAvx2 = 1u << 5, kAvx512 = (1u << 16) | (1u << 30);
+  constexpr uint32_t kAvx2 = 1u << 5, kAvx512 = (1u << 16) | (1u << 30), kWide = kAvx2 | kAvx512;
+  constexpr uint32_t kOs = kOsxsave | kAvx;
   const struct {
     const char* what;
     wpp::X86CpuWords words;
     ConvertPath want;
   } cases[] = {
-      {"everything", {7, kOsxsave | kAvx, kSse2, kAvx2 | kAvx512, 0xE7}, ConvertPath::Avx512},
-      {"no ZMM state saved", {7, kOsxsave | kAvx, kSse2, kAvx2 | kAvx512, 0x07}, ConvertPath::Avx2},
-      {"no mask state saved",
-       {7, kOsxsave | kAvx, kSse2, kAvx2 | kAvx512, 0xC7},
-       ConvertPath::Avx2},
-      {"AVX-512F without BW",
-       {7, kOsxsave | kAvx, kSse2, kAvx2 | (1u << 16), 0xE7},
-       ConvertPath::Avx2},
-      {"no YMM state saved", {7, kOsxsave | kAvx, kSse2, kAvx2, 0x03}, ConvertPath::Sse2},
-      {"no AVX", {7, kOsxsave, kSse2, kAvx2, 0x07}, ConvertPath::Sse2},
-      {"no OSXSAVE", {7, kAvx, kSse2, kAvx2 | kAvx512, 0xE7}, ConvertPath::Sse2},
-      {"no leaf 7", {6, kOsxsave | kAvx, kSse2, kAvx2 | kAvx512, 0xE7}, ConvertPath::Sse2},
-      {"no SSE2, whatever else",
-       {7, kOsxsave | kAvx, 0, kAvx2 | kAvx512, 0xE7},
-       ConvertPath::Scalar},
+      {"everything", {7, kOs, kSse2, kWide, 0xE7, true}, ConvertPath::Avx512},
+      {"no ZMM state saved", {7, kOs, kSse2, kWide, 0x07, true}, ConvertPath::Avx2},
+      {"no mask state saved", {7, kOs, kSse2, kWide, 0xC7, true}, ConvertPath::Avx2},
+      {"AVX-512F without BW", {7, kOs, kSse2, kAvx2 | (1u << 16), 0xE7, true}, ConvertPath::Avx2},
+      {"no YMM state saved", {7, kOs, kSse2, kAvx2, 0x03, true}, ConvertPath::Sse2},
+      {"no AVX", {7, kOsxsave, kSse2, kAvx2, 0x07, true}, ConvertPath::Sse2},
+      {"no OSXSAVE", {7, kAvx, kSse2, kWide, 0xE7, true}, ConvertPath::Sse2},
+      {"no leaf 7", {6, kOs, kSse2, kWide, 0xE7, true}, ConvertPath::Sse2},
+      {"the system does not save XMM", {7, kOs, kSse2, kWide, 0xE7, false}, ConvertPath::Scalar},
+      {"no SSE2, whatever else", {7, kOs, 0, kWide, 0xE7, true}, ConvertPath::Scalar},
   };
   for (const auto& c : cases) EXPECT_EQ(wpp::ChooseX86Path(c.words), c.want) << c.what;
+}
+
+// The probe asks the system, not only the CPU: where the system does not say
+// it saves the XMM registers, the scalar path.
+TEST(ConvertPicture, PicksTheScalarPathWhereTheSystemSavesNoXmm) {
+  PlatformDenyProcessorFeatures(TRUE);
+  const ConvertPath picked = wpp::PickConvertPath();
+  PlatformClearFaults();
+  EXPECT_EQ(picked, ConvertPath::Scalar);
+  EXPECT_EQ(wpp::PickConvertPath(), BestPathHere());
 }
 #endif
 
