@@ -82,7 +82,7 @@ for folder in x64 x86 arm64; do
     fail=1
   fi
 done
-python3 - "$scratch/png-x64/colour-bars.png" samples/colour-bars.wpp <<'EOF' || fail=1
+/usr/bin/python3 - "$scratch/png-x64/colour-bars.png" samples/colour-bars.wpp <<'EOF' || fail=1
 import struct, sys
 from PIL import Image
 png = Image.open(sys.argv[1]).convert("RGB")

@@ -591,10 +591,14 @@ bool ConvertToPng(const char16_t* folder, const char16_t* file) {
   OutputPath(folder, file, u".png", path);
   IWICBitmapDecoder* decoder = nullptr;
   IWICBitmapFrameDecode* frame = nullptr;
-  // 24 bits a pixel keep all six of green's bits.
+  IWICBitmapSource* bgra = nullptr;
+  // 24 bits a pixel keep all six of green's bits. Wine's WIC converts
+  // 16bppBGR565 to 32bppBGRA but not to 24bppBGR, so by way of the former.
   const bool ok = SUCCEEDED(DecoderForFile(file, &decoder)) &&
                   SUCCEEDED(decoder->GetFrame(0, &frame)) &&
-                  Encode(GUID_ContainerFormatPng, frame, GUID_WICPixelFormat24bppBGR, path);
+                  SUCCEEDED(WICConvertBitmapSource(GUID_WICPixelFormat32bppBGRA, frame, &bgra)) &&
+                  Encode(GUID_ContainerFormatPng, bgra, GUID_WICPixelFormat24bppBGR, path);
+  if (bgra != nullptr) bgra->Release();
   if (frame != nullptr) frame->Release();
   if (decoder != nullptr) decoder->Release();
   return ok;

@@ -232,8 +232,14 @@ extern "C" void WINAPI Start() {
                                      IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))),
           "the imaging factory"))
     Finish("wic test");
-  const bool png = NextArgument(&line, word) && SameWideText(word, "--png");
-  if (png) {
+  const bool more = NextArgument(&line, word);
+  const bool png = more && SameWideText(word, "--png");
+  if (more && SameWideText(word, "--bench")) {
+    if (Expect(Regsvr32(u"/s", false), "regsvr32")) {
+      RunBench();
+      Expect(Regsvr32(u"/s", true), "regsvr32 /u");
+    }
+  } else if (png) {
     // Each file as it comes: no frame of ours needs a stack probe.
     char16_t folder[kPathChars];
     caseName = "converting to PNG";

@@ -6,6 +6,8 @@
 //   wic_test                   every check (registration in wic_test.cpp,
 //                              decoding in wic_decode.cpp)
 //   wic_test --png FOLDER F... each WPP file through WIC to FOLDER\NAME.png
+//   wic_test --bench           CopyPixels against the stream's own read
+//                              (bench/wic_bench.cpp)
 #pragma once
 
 #include "tests/bare/verdicts.h"
@@ -39,5 +41,7 @@ void CheckFrame(IWICBitmapFrameDecode* frame, const Picture& p);
 void CheckDecoding();
 // A WPP file decoded through WIC and written as FOLDER\NAME.png by WIC's encoder.
 bool ConvertToPng(const char16_t* folder, const char16_t* file);
+// The benchmark's run and its report; false when a call failed.
+bool RunBench();
 
 }  // namespace wictest
