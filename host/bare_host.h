@@ -113,13 +113,6 @@ inline void PluginBesideUs(char16_t* path) {
   Append(path, u"" WPP_PLUGIN_FILE);
 }
 
-// That file, loaded as a viewer loads it.
-inline HMODULE LoadPluginBesideUs() {
-  char16_t path[kPathChars];
-  PluginBesideUs(path);
-  return LoadLibraryW(reinterpret_cast<const wchar_t*>(path));
-}
-
 // Binds a loaded plug-in's entry points; returns the first one missing, or null.
 inline const char* BindPlugin(HMODULE module, EntryPoints* entries) {
   const auto find = [&](const char* name) {

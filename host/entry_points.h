@@ -1,7 +1,7 @@
 // The ten entry points a viewer binds by name: the five 8-bit ones, and their
 // wide-character twins, which a viewer takes all five or not at all.
 // Freestanding, so that every host of ours binds through it: the loader, and
-// the converter and viewer test of the targets with no C or C++ runtime.
+// the viewer test of the targets with no C or C++ runtime.
 #pragma once
 
 #include "plugin/plugin.h"

@@ -7,14 +7,42 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
-#include <limits.h>
 #include <unistd.h>
+#endif
+
+#include <limits.h>
+
+#include <vector>
+
+#ifdef _WIN32
+namespace {
+
+// The longest path Windows takes, in UTF-16 units.
+constexpr DWORD kLongestPath = 32768;
+
+std::string Utf8FromWide(const wchar_t* wide, int length) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  std::string utf8(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, wide, length, utf8.data(), size, nullptr, nullptr);
+  return utf8;
+}
+
+}  // namespace
+
+std::wstring WideFromUtf8(const std::string& utf8) {
+  if (utf8.empty() || utf8.size() > INT_MAX) return std::wstring();
+  const int length = static_cast<int>(utf8.size());
+  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+  std::wstring wide(size > 0 ? static_cast<size_t>(size) : 0, L'\0');
+  if (size > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), size);
+  return wide;
+}
 #endif
 
 bool LoadPlugin(const std::string& path, LoadedPlugin* plugin, std::string* error) {
   *plugin = LoadedPlugin{};
 #ifdef _WIN32
-  plugin->module = LoadLibraryA(path.c_str());
+  plugin->module = LoadLibraryW(WideFromUtf8(path).c_str());
   if (plugin->module == nullptr) {
     const DWORD why = GetLastError();
     *error = "cannot load " + path + " (error " + std::to_string(why) + ")";
@@ -58,9 +86,11 @@ void UnloadPlugin(LoadedPlugin* plugin) {
 
 std::string ProgramFolder() {
 #ifdef _WIN32
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string program(path, length < MAX_PATH ? length : 0);
+  std::vector<wchar_t> path(kLongestPath);
+  const DWORD length = GetModuleFileNameW(nullptr, path.data(), kLongestPath);
+  // A length of the whole buffer is a truncated name.
+  const std::string program =
+      length < kLongestPath ? Utf8FromWide(path.data(), static_cast<int>(length)) : "";
   const size_t slash = program.find_last_of("\\/");
 #else
   char path[PATH_MAX];

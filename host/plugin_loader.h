@@ -1,5 +1,7 @@
 // Loads a plug-in file the way a viewer does (dlopen/dlsym on Linux,
-// LoadLibraryA/GetProcAddress on Windows) and hands back its ten entry points.
+// LoadLibraryW/GetProcAddress on Windows) and hands back its ten entry points.
+// Paths here are UTF-8 on both, so on Windows a folder that the system's code
+// page cannot spell is found and loaded like any other.
 #pragma once
 
 #include <string>
@@ -25,3 +27,8 @@ std::string ProgramFolder();
 // The plug-in file next to the running program: wpp.spi or wpp.sph on
 // Windows, wpp.so on Linux.
 std::string DefaultPluginPath();
+
+#ifdef _WIN32
+// UTF-8 as Windows' UTF-16; a byte that is not UTF-8 becomes U+FFFD.
+std::wstring WideFromUtf8(const std::string& utf8);
+#endif

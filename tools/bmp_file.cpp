@@ -13,6 +13,15 @@ namespace {
 constexpr uint64_t kLargestBmpFile = 0xFFFFFFFFull;
 }  // namespace
 
+void FillBmpFileHeader(uint32_t rowBytes, uint8_t* header) {
+  constexpr uint32_t pixelOffset = kBmpFileHeaderSize + reference::kInfoHeaderSize;
+  header[0] = 'B';
+  header[1] = 'M';
+  wpp::StoreLe32(header + 2, pixelOffset + rowBytes);
+  wpp::StoreLe32(header + 6, 0);
+  wpp::StoreLe32(header + 10, pixelOffset);
+}
+
 bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bits,
                  uint64_t bitsBlockSize, BmpParts* parts, std::string* problem) {
   const auto fail = [problem](const char* why) {
@@ -20,7 +29,8 @@ bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bit
     return false;
   };
   if (info == nullptr || bits == nullptr) return fail("a block is missing");
-  if (infoBlockSize < kBmpInfoHeaderSize || wpp::LoadLe32(info) != kBmpInfoHeaderSize)
+  if (infoBlockSize < reference::kInfoHeaderSize ||
+      wpp::LoadLe32(info) != reference::kInfoHeaderSize)
     return fail("the header block is not a 40-byte BITMAPINFOHEADER");
   const int32_t width = static_cast<int32_t>(wpp::LoadLe32(info + 4));
   const int32_t height = static_cast<int32_t>(wpp::LoadLe32(info + 8));
@@ -34,9 +44,9 @@ bool DescribeBmp(const uint8_t* info, uint64_t infoBlockSize, const uint8_t* bit
       uint64_t{reference::DibStride(static_cast<uint32_t>(width))} * static_cast<uint32_t>(height);
   if (sizeImage != rows || sizeImage > bitsBlockSize)
     return fail("biSizeImage is not the size of the rows in the bits block");
-  if (uint64_t{kBmpFileHeaderSize} + kBmpInfoHeaderSize + sizeImage > kLargestBmpFile)
+  if (uint64_t{kBmpFileHeaderSize} + reference::kInfoHeaderSize + sizeImage > kLargestBmpFile)
     return fail("the picture is too large for a BMP file");
-  *parts = {info, kBmpInfoHeaderSize, bits, sizeImage};
+  *parts = {info, reference::kInfoHeaderSize, bits, sizeImage};
   return true;
 }
 

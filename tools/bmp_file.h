@@ -8,7 +8,12 @@
 #include <filesystem>
 #include <string>
 
-#include "tools/bmp_file_header.h"
+// The BITMAPFILEHEADER in front of the two blocks.
+constexpr uint32_t kBmpFileHeaderSize = 14;
+
+// Fills it: "BM", the file's size, two reserved zeros and the offset of the
+// rows, which follow the 40-byte header.
+void FillBmpFileHeader(uint32_t rowBytes, uint8_t* header);
 
 struct BmpParts {
   const uint8_t* info;

@@ -17,13 +17,29 @@
 
 namespace {
 
+// Each side is a 16-bit field of the header.
+constexpr uint64_t kLargestSide = 65535;
 // dataLength, two bytes a pixel and 4 more, stays below 2 GiB (0x7FFFFFF4 at
-// most), so it reads the same as a signed 32-bit number.
+// most), so it reads the same as a signed 32-bit number; larger pictures are
+// valid WPP files, but not ones this maker writes.
 constexpr uint64_t kLargestPixelCount = 0x3FFFFFF8;
+// What a refused size is told, with both limits.
+constexpr const char* kSizeLimits =
+    "not a size it makes: each side 1 to 65535 pixels, and at most 1073741816 pixels in all (2 GiB "
+    "of pixel data)";
+static_assert(kLargestSide == 65535 && kLargestPixelCount == 1073741816,
+              "the numbers kSizeLimits names");
 
 bool Fits(uint64_t width, uint64_t height) {
-  return width >= 1 && width <= 65535 && height >= 1 && height <= 65535 &&
+  return width >= 1 && width <= kLargestSide && height >= 1 && height <= kLargestSide &&
          width * height <= kLargestPixelCount;
+}
+
+// A side as given on the command line: digits only, or 0, which never fits.
+uint64_t Side(const char* text) {
+  char* end = nullptr;
+  const unsigned long long value = strtoull(text, &end, 10);
+  return end != text && *end == '\0' && text[0] != '-' && value <= kLargestSide ? value : 0;
 }
 
 uint16_t Rgb565(uint32_t red, uint32_t green, uint32_t blue) {
@@ -66,9 +82,12 @@ std::vector<uint16_t> Pattern(uint32_t width, uint32_t height) {
   return pixels;
 }
 
-bool ReadPpm(const char* path, uint32_t* width, uint32_t* height, std::vector<uint16_t>* pixels) {
+// Reads the PPM at path; returns what is wrong with it, or null.
+const char* ReadPpm(const char* path, uint32_t* width, uint32_t* height,
+                    std::vector<uint16_t>* pixels) {
+  constexpr const char* kNotPpm = "not a binary PPM with 8-bit channels";
   FILE* file = fopen(path, "rb");
-  if (file == nullptr) return false;
+  if (file == nullptr) return kNotPpm;
   char magic[3] = {};
   unsigned w = 0, h = 0, maximum = 0;
   bool ok = fscanf(file, "%2s", magic) == 1 && strcmp(magic, "P6") == 0;
@@ -82,7 +101,11 @@ bool ReadPpm(const char* path, uint32_t* width, uint32_t* height, std::vector<ui
     ungetc(c, file);
     return fscanf(file, "%u", value) == 1;
   };
-  ok = ok && field(&w) && field(&h) && field(&maximum) && maximum == 255 && Fits(w, h);
+  ok = ok && field(&w) && field(&h) && field(&maximum) && maximum == 255;
+  if (ok && !Fits(w, h)) {
+    fclose(file);
+    return kSizeLimits;
+  }
   ok = ok && fgetc(file) != EOF;  // the single white space before the samples
   if (ok) {
     std::vector<uint8_t> rgb(size_t{w} * h * 3);
@@ -94,7 +117,7 @@ bool ReadPpm(const char* path, uint32_t* width, uint32_t* height, std::vector<ui
   fclose(file);
   *width = w;
   *height = h;
-  return ok;
+  return ok ? nullptr : kNotPpm;
 }
 
 bool WriteWpp(const char* path, uint32_t width, uint32_t height, std::vector<uint16_t> pixels) {
@@ -124,15 +147,17 @@ int main(int argc, char** argv) {
   std::vector<uint16_t> pixels;
   const char* out = nullptr;
   if (argc == 5 && strcmp(argv[1], "pattern") == 0) {
-    const long w = strtol(argv[2], nullptr, 10), h = strtol(argv[3], nullptr, 10);
-    if (!Fits(static_cast<uint64_t>(w), static_cast<uint64_t>(h)))
-      return Usage();  // negatives wrap
+    const uint64_t w = Side(argv[2]), h = Side(argv[3]);
+    if (!Fits(w, h)) {
+      fprintf(stderr, "make_wpp: %s x %s: %s\n", argv[2], argv[3], kSizeLimits);
+      return 1;
+    }
     width = static_cast<uint32_t>(w), height = static_cast<uint32_t>(h);
     pixels = Pattern(width, height);
     out = argv[4];
   } else if (argc == 4 && strcmp(argv[1], "ppm") == 0) {
-    if (!ReadPpm(argv[2], &width, &height, &pixels)) {
-      fprintf(stderr, "make_wpp: %s: not a binary PPM with 8-bit channels\n", argv[2]);
+    if (const char* problem = ReadPpm(argv[2], &width, &height, &pixels)) {
+      fprintf(stderr, "make_wpp: %s: %s\n", argv[2], problem);
       return 2;
     }
     out = argv[3];

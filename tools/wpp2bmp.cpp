@@ -49,16 +49,13 @@ bool ReadInput(const fs::path& path, long long offset, size_t limit, std::vector
 }
 
 // A bad command line or plug-in: the message, and the usage status.
-template <typename... Values>
-int Refuse(const char* format, Values... values) {
-  fputs("wpp2bmp: ", stderr);
-  fprintf(stderr, format, values...);
-  fputc('\n', stderr);
+int Refuse(const std::string& why) {
+  Say(stderr, "wpp2bmp: %s\n", why.c_str());
   return kUsage;
 }
 
 int Fail(const fs::path& input, int status, const std::string& why) {
-  fprintf(stderr, "wpp2bmp: %s: %s\n", Utf8(input).c_str(), why.c_str());
+  Say(stderr, "wpp2bmp: %s: %s\n", Utf8(input).c_str(), why.c_str());
   return status;
 }
 
@@ -89,19 +86,28 @@ struct Progress {
 int32_t WPP_CALL OnProgress(int32_t numerator, int32_t denominator, intptr_t userData) {
   auto* p = reinterpret_cast<Progress*>(userData);
   if (p->show && denominator > 0)
-    fprintf(stderr, "\r%s: %3d%%%s", p->name.c_str(), 100 * numerator / denominator,
-            numerator >= denominator ? "\n" : "");
+    Say(stderr, "\r%s: %3d%%%s", p->name.c_str(), 100 * numerator / denominator,
+        numerator >= denominator ? "\n" : "");
   if (p->cancelAtCall != 0 && ++p->calls >= p->cancelAtCall) cancelRequested = 1;
   return cancelRequested ? 1 : 0;
 }
 
 // The path in the system's 8-bit code page, or nothing when it cannot spell it.
 std::string NarrowPath(const fs::path& path) {
-  try {
-    return path.string();
-  } catch (...) {
-    return std::string();
-  }
+#ifdef _WIN32
+  const wchar_t* wide = path.c_str();
+  BOOL lost = FALSE;
+  const int size =
+      WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, nullptr, 0, nullptr, &lost);
+  if (size <= 0 || lost) return std::string();
+  std::string narrow(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, narrow.data(), size, nullptr,
+                      nullptr);
+  narrow.pop_back();  // the terminator, counted in size
+  return narrow;
+#else
+  return path.native();
+#endif
 }
 
 int ConvertOne(const LoadedPlugin& plugin, const Options& o, const fs::path& input) {
@@ -133,9 +139,9 @@ int ConvertOne(const LoadedPlugin& plugin, const Options& o, const fs::path& inp
   if (infoResult != Ok) return ReportResult(input, infoResult);
   const char* text = static_cast<const char*>(record.textHandle);
   if (o.info) {
-    printf("%s: %u x %u, %d bits per pixel\n", Utf8(input).c_str(), record.width, record.height,
-           record.bitsPerPixel);
-    if (text != nullptr) printf("%s\n", text);
+    Say(stdout, "%s: %u x %u, %d bits per pixel\n", Utf8(input).c_str(), record.width,
+        record.height, record.bitsPerPixel);
+    if (text != nullptr) Say(stdout, "%s\n", text);
   }
   if (text != nullptr) GlobalFree(record.textHandle);
   if (o.info) return kOk;
@@ -180,26 +186,27 @@ int Run(const std::vector<fs::path>& args) {
   if (o.inputs.size() > 1 && NamesABmp(o.output))
     return Refuse("-o names a folder when there are several inputs");
   if (!o.output.empty() && !NamesABmp(o.output) && !fs::is_directory(o.output))
-    return Refuse("%s: no such folder", Utf8(o.output).c_str());
-  const std::string pluginPath = o.plugin.empty() ? DefaultPluginPath() : o.plugin.string();
+    return Refuse(Utf8(o.output) + ": no such folder");
+  const std::string pluginPath = o.plugin.empty() ? DefaultPluginPath() : Utf8(o.plugin);
   LoadedPlugin plugin;
   std::string error;
-  if (!LoadPlugin(pluginPath, &plugin, &error)) return Refuse("%s", error.c_str());
+  if (!LoadPlugin(pluginPath, &plugin, &error)) return Refuse(error);
   if (PluginString(plugin, 0) != "00IN") {
     UnloadPlugin(&plugin);
-    return Refuse("%s is not an import-filter plug-in (string 0 is not 00IN)", pluginPath.c_str());
+    return Refuse(pluginPath + " is not an import-filter plug-in (string 0 is not 00IN)");
   }
-  if (o.version) printf("wpp2bmp " WPP_VERSION "; plug-in: %s\n", PluginString(plugin, 1).c_str());
+  if (o.version)
+    Say(stdout, "wpp2bmp " WPP_VERSION "; plug-in: %s\n", PluginString(plugin, 1).c_str());
   if (o.pluginInfo) {
-    printf("plug-in:     %s\n", pluginPath.c_str());
+    Say(stdout, "plug-in:     %s\n", pluginPath.c_str());
     // One label per information string, in the order of their indexes.
     const char* labels[] = {"interface:  ", "description:", "pattern:    ", "format:     "};
     int32_t index = 0;
     for (const char* label : labels)
-      printf("%s %s\n", label, PluginString(plugin, index++).c_str());
-    printf("paths:       %s\n", kWidePaths && plugin.hasWide()
-                                    ? "UTF-16, through the wide entry points"
-                                    : "8-bit, through the 8-bit entry points");
+      Say(stdout, "%s %s\n", label, PluginString(plugin, index++).c_str());
+    Say(stdout, "paths:       %s\n",
+        kWidePaths && plugin.hasWide() ? "UTF-16, through the wide entry points"
+                                       : "8-bit, through the 8-bit entry points");
   }
   signal(SIGINT, OnInterrupt);
   signal(SIGTERM, OnInterrupt);
@@ -208,7 +215,7 @@ int Run(const std::vector<fs::path>& args) {
     const int one = ConvertOne(plugin, o, input);
     if (status == kOk) status = one;
     if (one == kOk && !o.info)
-      printf("%s -> %s\n", Utf8(input).c_str(), Utf8(OutputPath(o, input)).c_str());
+      Say(stdout, "%s -> %s\n", Utf8(input).c_str(), Utf8(OutputPath(o, input)).c_str());
     if (cancelRequested) break;  // Ctrl-C stops the whole run
   }
   fflush(stdout);

@@ -7,6 +7,13 @@
 
 #include <utility>
 
+#ifdef _WIN32
+#include <io.h>
+
+#include "host/plugin_loader.h"
+#include "platform/platform.h"
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -67,6 +74,21 @@ std::string Utf8(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+void Say(FILE* to, const std::string& text) {
+#ifdef _WIN32
+  HANDLE console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(to)));
+  DWORD mode = 0;
+  if (GetConsoleMode(console, &mode)) {
+    const std::wstring wide = WideFromUtf8(text);
+    DWORD written = 0;
+    fflush(to);
+    WriteConsoleW(console, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    return;
+  }
+#endif
+  fputs(text.c_str(), to);
+}
+
 bool ParseOptions(const std::vector<fs::path>& args, Options* o, bool* help) {
   const std::pair<const char*, bool*> flags[] = {
       {"--memory", &o->memory},   {"--info", &o->info},
@@ -85,8 +107,8 @@ bool ParseOptions(const std::vector<fs::path>& args, Options* o, bool* help) {
       char* end = nullptr;
       const long long value = strtoll(text.c_str(), &end, 10);
       if (end == text.c_str() || *end != '\0' || value < 0 || value > INTPTR_MAX) {
-        fprintf(stderr, "wpp2bmp: %s wants a count from 0 to %lld\n", arg.c_str(),
-                static_cast<long long>(INTPTR_MAX));
+        Say(stderr, "wpp2bmp: %s wants a count from 0 to %lld\n", arg.c_str(),
+            static_cast<long long>(INTPTR_MAX));
         return false;
       }
       (arg == "--offset" ? o->offset : o->cancelAtCall) = value;
@@ -98,7 +120,7 @@ bool ParseOptions(const std::vector<fs::path>& args, Options* o, bool* help) {
       for (const auto& [name, flag] : flags)
         if (arg == name) known = *flag = true;
       if (!known) {
-        fprintf(stderr, "wpp2bmp: unknown option or missing value: %s\n", arg.c_str());
+        Say(stderr, "wpp2bmp: unknown option or missing value: %s\n", arg.c_str());
         return false;
       }
     } else {

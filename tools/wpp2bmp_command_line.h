@@ -40,5 +40,19 @@ void PrintHelp(FILE* to);
 bool NamesABmp(const std::filesystem::path& path);
 std::filesystem::path OutputPath(const Options& o, const std::filesystem::path& input);
 
-// A name as UTF-8, for messages; a Windows console may show it as bytes.
+// A name as UTF-8, for messages.
 std::string Utf8(const std::filesystem::path& path);
+
+// Writes UTF-8 text whole: as UTF-16 to a Windows console, which would show
+// the bytes in its code page, and as UTF-8 anywhere else.
+void Say(FILE* to, const std::string& text);
+
+// The same, formatted as printf formats.
+template <typename First, typename... Rest>
+void Say(FILE* to, const char* format, First first, Rest... rest) {
+  const int length = snprintf(nullptr, 0, format, first, rest...);
+  if (length <= 0) return;
+  std::string text(static_cast<size_t>(length), '\0');
+  snprintf(text.data(), text.size() + 1, format, first, rest...);
+  Say(to, text);
+}

@@ -2,6 +2,7 @@
 // failure gives a host, a UTF-16 path and the version resource.
 
 #include "tests/bare/viewer_test.h"
+#include "tests/support/version_resource.h"
 
 namespace viewer {
 namespace {
@@ -121,43 +122,9 @@ void CheckVersionResource() {
   caseName = "the version resource";
   char16_t path[kPathChars];
   bare::PluginBesideUs(path);
-  const auto* file = reinterpret_cast<const wchar_t*>(path);
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeW(file, &ignored);
-  if (!Expect(size > 0, "GetFileVersionInfoSizeW")) return;
-  void* block = LocalAlloc(LMEM_ZEROINIT, size);
-  if (Expect(GetFileVersionInfoW(file, 0, size, block) != 0, "GetFileVersionInfoW")) {
-    const struct {
-      const wchar_t* query;
-      const char* want;
-    } strings[] = {{L"\\StringFileInfo\\040904B0\\FileVersion", WPP_VERSION},
-                   {L"\\StringFileInfo\\040904B0\\ProductVersion", WPP_VERSION},
-                   {L"\\StringFileInfo\\040904B0\\OriginalFilename", WPP_PLUGIN_FILE}};
-    for (const auto& s : strings) {
-      void* text = nullptr;
-      UINT length = 0;
-      Expect(VerQueryValueW(block, s.query, &text, &length) != 0 &&
-                 SameWideText(static_cast<const char16_t*>(text), s.want),
-             s.want);
-    }
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    if (Expect(VerQueryValueW(block, L"\\", reinterpret_cast<void**>(&fixed), &length) != 0,
-               "the fixed part")) {
-      // The same number as the text, "major.minor.patch".
-      uint32_t parts[3] = {}, part = 0;
-      for (const char* c = WPP_VERSION; *c != '\0' && part < 3; ++c) {
-        if (*c == '.')
-          ++part;
-        else
-          parts[part] = parts[part] * 10 + static_cast<uint32_t>(*c - '0');
-      }
-      ExpectEqual(fixed->dwFileVersionMS, parts[0] << 16 | parts[1],
-                  "the file version's high word");
-      ExpectEqual(fixed->dwFileVersionLS, parts[2] << 16, "the file version's low word");
-    }
-  }
-  LocalFree(block);
+  const char* problem = testwpp::VersionResourceProblem(
+      reinterpret_cast<const wchar_t*>(path), L"" WPP_PLUGIN_FILE, L"WPP image import filter");
+  Expect(problem == nullptr, problem);
 }
 
 }  // namespace viewer

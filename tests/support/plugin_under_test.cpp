@@ -44,8 +44,8 @@ int main(int argc, char** argv) {
   // whenever that is free. So every test here runs it relocated: that base
   // is reserved first, and the plug-in must load elsewhere.
   uint64_t preferred = 0;
-  HANDLE file = CreateFileA(loadedPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(WideFromUtf8(loadedPath).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
   void* reserved = testwpp::ReservePreferredBase(file, &preferred);
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
   if (reserved == nullptr) {

@@ -4,7 +4,8 @@ The pictures are read back by Pillow's BMP decoder, which we did not write,
 and compared byte for byte with a BMP framed here from first principles, so
 both builds of the tool must produce the very same files.
 
-    wpp2bmp_test.py --tool PATH --scratch DIR [--emulator COMMAND] [--windows] [--samples DIR]
+    wpp2bmp_test.py --tool PATH --plugin PATH --scratch DIR [--emulator COMMAND] [--windows]
+                    [--samples DIR]
 
 With WPP_MAKE_WPP naming make_wpp, the samples in --samples are remade and compared.
 
@@ -14,6 +15,7 @@ every other case is the same code, run natively and in the other builds.
 """
 
 import argparse
+import glob
 import os
 import random
 import re
@@ -81,9 +83,9 @@ class Wpp2Bmp(unittest.TestCase):
         with open(os.path.join(folder or self.folder, name), "rb") as f:
             return f.read()
 
-    def run_tool(self, *args):
-        command = shlex.split(ARGS.emulator) + [ARGS.tool, "--quiet"] + list(args)
-        done = subprocess.run(command, cwd=self.folder, capture_output=True, timeout=900)
+    def run_tool(self, *args, tool=None, cwd=None):
+        command = shlex.split(ARGS.emulator) + [tool or ARGS.tool, "--quiet"] + list(args)
+        done = subprocess.run(command, cwd=cwd or self.folder, capture_output=True, timeout=900)
         return done.returncode, by_lines(done.stdout), by_lines(done.stderr)
 
     def assertBytesEqual(self, have, want):
@@ -212,6 +214,32 @@ class Wpp2Bmp(unittest.TestCase):
         self.assertEqual((status, err), (0, ""))
         self.assertBytesEqual(self.read(name + ".bmp"), reference_bmp(5, 2, pixels))
 
+    def test_the_tool_runs_from_a_folder_no_code_page_spells(self):
+        # The tool and its plug-in copied there find each other, and every
+        # name it prints comes out whole (UTF-8 when not a console).
+        folder = os.path.join(self.folder, "\u03a9mega \u5c71\u7530")
+        os.mkdir(folder)
+        tool = shutil.copy(ARGS.tool, folder)
+        plugin = shutil.copy(ARGS.plugin, folder)
+        # A Linux build's POSIX layer, which the tool and plug-in find beside them.
+        for library in glob.glob(os.path.join(os.path.dirname(ARGS.tool), "lib*.so")):
+            shutil.copy(library, folder)
+        pixels = random_pixels(3, 2, 12)
+        name = "\u56fe\u50cf \U0001F5BC"
+        with open(os.path.join(folder, name + ".wpp"), "wb") as f:
+            f.write(wpp_image(3, 2, pixels))
+        cases = [("the plug-in beside it", tool, []), ("named", ARGS.tool, ["--plugin", plugin])]
+        for case, program, args in cases:
+            with self.subTest(case):
+                status, out, err = self.run_tool(*args, "--plugin-info", name + ".wpp",
+                                                 tool=program, cwd=folder)
+                self.assertEqual((status, err), (0, ""))
+                self.assertRegex(out, "plug-in: +.*%s[\\\\/]%s\n" % (
+                    os.path.basename(folder), os.path.basename(plugin)))
+                self.assertIn("%s.wpp -> %s.bmp\n" % (name, name), out)
+                with open(os.path.join(folder, name + ".bmp"), "rb") as f:
+                    self.assertBytesEqual(f.read(), reference_bmp(3, 2, pixels))
+
     def test_help_lists_the_exit_statuses_of_the_readme(self):
         status, out, _ = self.run_tool("--help")
         self.assertEqual(status, 0)
@@ -230,18 +258,36 @@ class Wpp2Bmp(unittest.TestCase):
                                check=True, capture_output=True)
                 self.assertBytesEqual(self.read(name + ".wpp"), self.read(name + ".wpp", ARGS.samples))
 
+    @unittest.skipUnless(os.environ.get("WPP_MAKE_WPP"), "needs the image maker")
+    def test_the_maker_names_its_limits_when_it_refuses_a_size(self):
+        self.write("big.ppm", b"P6 65535 32768 255\n")
+        limits = "at most 1073741816 pixels in all"
+        cases = [("a valid WPP size past its limit", ["pattern", "65535", "32768"], 1),
+                 ("a side too long", ["pattern", "65536", "1"], 1),
+                 ("no pixels", ["pattern", "0", "5"], 1),
+                 ("a negative side", ["pattern", "-1", "5"], 1),
+                 ("not a number", ["pattern", "12abc", "3"], 1),
+                 ("a PPM past its limit", ["ppm", "big.ppm"], 2)]
+        for name, args, want_status in cases:
+            with self.subTest(name):
+                done = subprocess.run([os.environ["WPP_MAKE_WPP"]] + args + ["out.wpp"],
+                                      cwd=self.folder, capture_output=True)
+                self.assertEqual(done.returncode, want_status)
+                self.assertIn(limits, done.stderr.decode())
+                self.assertOnly("big.ppm")
+
 
 def main():
     global ARGS
     parser = argparse.ArgumentParser()
-    for option in ("--tool", "--scratch"):
+    for option in ("--tool", "--plugin", "--scratch"):
         parser.add_argument(option, required=True)
     parser.add_argument("--emulator", default="")
     parser.add_argument("--samples", default="")
     parser.add_argument("--windows", action="store_true")
     ARGS, rest = parser.parse_known_args()
     os.makedirs(ARGS.scratch, exist_ok=True)
-    ARGS.tool = os.path.abspath(ARGS.tool)
+    ARGS.tool, ARGS.plugin = os.path.abspath(ARGS.tool), os.path.abspath(ARGS.plugin)
     if os.environ.get("WPP_TOOL_STARTS") == "2":
         rest += ["-k", "test_a_sample_converts_and_a_foreign_file_is_refused"]
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
