@@ -1,6 +1,6 @@
 // The few memory routines a compiler may call on its own (for a zeroed
 // buffer, a record copy) in a program that links no C runtime: the plug-in,
-// and the bare programs (converter, viewer test) of targets that have none.
+// the WIC codec, and the bare test programs (the viewer test, the WIC test).
 
 #include <stddef.h>
 
