@@ -1,11 +1,10 @@
 // Registration: the decoder's class, its place among WIC's decoders, and the
 // .wpp file type for the shell, machine-wide (DllRegisterServer, under
-// HKEY_CLASSES_ROOT) or for the current user alone (regsvr32 /n /i:user, under
-// HKEY_CURRENT_USER\Software\Classes). Registering twice is the same as once;
-// unregistering removes what registering wrote and nothing else: the .wpp
-// type's values are written only where the key has none of that name (another
-// program may own them), removed only where they still hold ours, and a key
-// goes only once it is empty.
+// HKEY_LOCAL_MACHINE\Software\Classes) or for the current user alone
+// (regsvr32 /n /i:user, under HKEY_CURRENT_USER\Software\Classes). Registering twice is the same as
+// once; unregistering removes what registering wrote and nothing else: the .wpp type's values are
+// written only where the key has none of that name (another program may own them), removed only
+// where they still hold ours, and a key goes only once it is empty.
 
 #include <shobjidl.h>
 #include <thumbcache.h>
@@ -180,11 +179,14 @@ bool ValueOf(const Entry& e, Value* v) {
 
 // True when the key's value of that name is there (and, with v, holds v).
 bool Holds(HKEY key, const wchar_t* name, const Value* v) {
-  BYTE have[kTextChars * sizeof(wchar_t)];
-  DWORD type = 0, size = sizeof have;
-  if (RegQueryValueExW(key, name, nullptr, &type, have, &size) != ERROR_SUCCESS) return false;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
   if (v == nullptr) return true;
-  if (type != v->type || size != v->size) return false;
+  // Ours fit kTextChars; another size is another value.
+  BYTE have[kTextChars * sizeof(wchar_t)];
+  if (type != v->type || size != v->size ||
+      RegQueryValueExW(key, name, nullptr, &type, have, &size) != ERROR_SUCCESS)
+    return false;
   for (DWORD i = 0; i < size; ++i)
     if (have[i] != v->data[i]) return false;
   return true;
@@ -241,28 +243,25 @@ HRESULT Unregister(HKEY root) {
   return result;
 }
 
-// A failed registration leaves nothing behind.
-HRESULT Install(bool install, HKEY root) {
-  if (!install) return Unregister(root);
-  const HRESULT result = Register(root);
-  if (FAILED(result)) Unregister(root);
-  return result;
-}
-
-// regsvr32 /n /i:user: the current user's classes, for which no
-// administrator is needed. A system that had none has none again.
-HRESULT InstallForUser(bool install) {
+// Registers (or removes) under the hive's Software\Classes, where
+// HKEY_CLASSES_ROOT finds it: HKEY_LOCAL_MACHINE's for every user, whatever
+// the current user's classes hold (a write through HKEY_CLASSES_ROOT would
+// land in those where the key is there too), or HKEY_CURRENT_USER's, for
+// which no administrator is needed. A failed registration leaves nothing
+// behind; a hive that had no classes key has none again.
+HRESULT Install(HKEY hive, bool install) {
   const wchar_t* path = L"Software\\Classes";
   HKEY classes;
-  const LONG status = RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                      nullptr, &classes, nullptr);
+  const LONG status =
+      RegCreateKeyExW(hive, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &classes, nullptr);
   if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-  const HRESULT result = Install(install, classes);
+  HRESULT result = install ? Register(classes) : Unregister(classes);
+  if (install && FAILED(result)) Unregister(classes);
   DWORD subkeys = 1, values = 1;
   RegQueryInfoKeyW(classes, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
                    nullptr, nullptr, nullptr);
   RegCloseKey(classes);
-  if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, path);
+  if (subkeys == 0 && values == 0) RegDeleteKeyW(hive, path);
   return result;
 }
 
@@ -277,17 +276,16 @@ bool IsUser(const wchar_t* text) {
 }  // namespace wic
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
-  return wic::Install(true, HKEY_CLASSES_ROOT);
+  return wic::Install(HKEY_LOCAL_MACHINE, true);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  return wic::Install(false, HKEY_CLASSES_ROOT);
+  return wic::Install(HKEY_LOCAL_MACHINE, false);
 }
 
 // No command line: machine-wide, as DllRegisterServer; "user": the current user's.
 extern "C" HRESULT STDAPICALLTYPE DllInstall(BOOL install, LPCWSTR commandLine) {
-  if (commandLine == nullptr || commandLine[0] == L'\0')
-    return wic::Install(install != FALSE, HKEY_CLASSES_ROOT);
-  if (!wic::IsUser(commandLine)) return E_INVALIDARG;
-  return wic::InstallForUser(install != FALSE);
+  const bool user = commandLine != nullptr && commandLine[0] != L'\0';
+  if (user && !wic::IsUser(commandLine)) return E_INVALIDARG;
+  return wic::Install(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, install != FALSE);
 }
