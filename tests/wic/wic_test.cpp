@@ -4,6 +4,8 @@
 
 #include "tests/wic/wic_test.h"
 
+#include "tests/support/version_resource.h"
+
 namespace wictest {
 
 IWICImagingFactory* factory;
@@ -249,6 +251,12 @@ extern "C" void WINAPI Start() {
       Expect(Regsvr32(u"/s", true), "regsvr32 /u");
     }
   } else {
+    caseName = "the version resource";
+    char16_t codec[kPathChars];
+    CodecBesideUs(codec);
+    const char* problem = testwpp::VersionResourceProblem(
+        reinterpret_cast<const wchar_t*>(codec), L"wppwic.dll", L"WPP image decoder for WIC");
+    Expect(problem == nullptr, problem);
     CheckRegistration();
   }
   factory->Release();
