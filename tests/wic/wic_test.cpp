@@ -112,6 +112,13 @@ bool SameSnapshot(const Snapshot& a, const Snapshot& b) {
 void FreeSnapshot(const Snapshot& s) {
   for (uint8_t* bytes : s.bytes) LocalFree(bytes);
 }
+// Whether the registry's classes are now as they were at that snapshot.
+bool ClassesAsAt(const Snapshot& then) {
+  const Snapshot now = TakeSnapshot();
+  const bool same = SameSnapshot(then, now);
+  FreeSnapshot(now);
+  return same;
+}
 
 // Whether WIC opens a WPP file now.
 bool WicOpensWpp() {
@@ -180,18 +187,14 @@ void CheckRegistration() {
 
   Expect(Regsvr32(u"/s", false), "regsvr32");
   const Snapshot once = TakeSnapshot();
-  Expect(Regsvr32(u"/s", false), "regsvr32 again");
-  const Snapshot twice = TakeSnapshot();
   Expect(!SameSnapshot(before, once), "registering writes");
-  Expect(SameSnapshot(once, twice), "registering twice is registering once");
+  Expect(Regsvr32(u"/s", false), "regsvr32 again");
+  Expect(ClassesAsAt(once), "registering twice is registering once");
   FreeSnapshot(once);
-  FreeSnapshot(twice);
   CheckDecoding();
   caseName = "registration";
   Expect(Regsvr32(u"/s", true), "regsvr32 /u");
-  Snapshot after = TakeSnapshot();
-  Expect(SameSnapshot(before, after), "unregistering removes every key and value it wrote");
-  FreeSnapshot(after);
+  Expect(ClassesAsAt(before), "unregistering removes every key and value it wrote");
   Expect(!WicOpensWpp(), "no WPP file opens after unregistering");
 
   caseName = "registration beside another program's .wpp type";
@@ -201,21 +204,17 @@ void CheckRegistration() {
   Expect(ForeignKept(), "its values stay while we are registered");
   Expect(WicOpensWpp(), "a WPP file opens");
   Expect(Regsvr32(u"/s", true), "regsvr32 /u");
-  after = TakeSnapshot();
-  Expect(SameSnapshot(foreign, after), "unregistering leaves what the other program wrote");
-  FreeSnapshot(after);
+  Expect(ClassesAsAt(foreign), "unregistering leaves what the other program wrote");
   FreeSnapshot(foreign);
   RemoveForeign();
 
   caseName = "registration for the current user";
+  // Wine's HKEY_CLASSES_ROOT has no view of the user's classes, so WIC under
+  // Wine does not find the codec there; Windows merges them in.
   Expect(Regsvr32(u"/s /n /i:user", false), "regsvr32 /n /i:user");
-  after = TakeSnapshot();
-  Expect(after.size[1] != before.size[1], "the user's classes hold the codec");
-  FreeSnapshot(after);
+  Expect(!ClassesAsAt(before), "the user's classes hold the codec");
   Expect(Regsvr32(u"/s /n /i:user", true), "regsvr32 /u /n /i:user");
-  after = TakeSnapshot();
-  Expect(SameSnapshot(before, after), "unregistering leaves the user's classes as they were");
-  FreeSnapshot(after);
+  Expect(ClassesAsAt(before), "unregistering leaves the user's classes as they were");
   FreeSnapshot(before);
 }
 
