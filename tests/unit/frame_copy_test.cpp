@@ -64,8 +64,7 @@ bool ReadMemory(void* source, uint64_t offset, uint8_t* destination, uint32_t co
 }
 
 TEST(FrameCopy, CopiesEachRectAsStoredInTheFewestReads) {
-  const testwpp::ImageSpec spec = testwpp::RandomImage(7, 5);
-  const testwpp::Bytes image = testwpp::EncodeWpp(spec);
+  const testwpp::Bytes image = testwpp::EncodeWpp(testwpp::RandomImage(7, 5));
   const struct {
     FrameRect rect;
     uint32_t stride, reads;
