@@ -84,6 +84,16 @@ Picture MakePicture(uint32_t width, uint32_t height) {
   return p;
 }
 
+PageEnd AtPageEnd(uint32_t count) {
+  constexpr uint32_t kPage = 4096;
+  const uint32_t committed = (count + kPage - 1) / kPage * kPage;
+  PageEnd at;
+  at.region = VirtualAlloc(nullptr, committed + kPage, MEM_RESERVE, PAGE_NOACCESS);
+  VirtualAlloc(at.region, committed, MEM_COMMIT, PAGE_READWRITE);
+  at.bytes = static_cast<uint8_t*>(at.region) + committed - count;
+  return at;
+}
+
 bool WriteTempFile(const char16_t* name, const uint8_t* bytes, uint32_t count, char16_t* path) {
   GetTempPathW(kPathChars, reinterpret_cast<wchar_t*>(path));
   Append(path, name);

@@ -35,6 +35,14 @@ constexpr uint32_t kPictureSizes[][2] = {
     {31, 2}, {33, 3}, {63, 2}, {64, 4}, {65, 3}, {127, 2}, {2048, 3}, {4095, 2}, {1, 300}};
 // A picture of the reference's random pixels, the colour cube's corners first.
 Picture MakePicture(uint32_t width, uint32_t height);
+// count bytes at the very end of committed memory, the page after them
+// reserved but never committed: a read or write past the last byte faults.
+// VirtualFree(region, 0, MEM_RELEASE) gives it back.
+struct PageEnd {
+  void* region;
+  uint8_t* bytes;
+};
+PageEnd AtPageEnd(uint32_t count);
 // A temporary file holding count bytes; its name is written into path.
 bool WriteTempFile(const char16_t* name, const uint8_t* bytes, uint32_t count, char16_t* path);
 

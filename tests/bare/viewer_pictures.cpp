@@ -11,18 +11,6 @@ void NarrowCopy(const char16_t* wide, char* narrow) {
   narrow[i] = '\0';
 }
 
-// The picture's bytes at the very end of committed memory, the page after
-// them reserved but never committed: a read past the last byte faults.
-uint8_t* PlaceAtPageEnd(const Picture& p, void** region) {
-  constexpr uint32_t kPage = 4096;
-  const uint32_t committed = (p.size + kPage - 1) / kPage * kPage;
-  *region = VirtualAlloc(nullptr, committed + kPage, MEM_RESERVE, PAGE_NOACCESS);
-  VirtualAlloc(*region, committed, MEM_COMMIT, PAGE_READWRITE);
-  uint8_t* at = static_cast<uint8_t*>(*region) + committed - p.size;
-  memcpy(at, p.bytes, p.size);
-  return at;
-}
-
 int32_t WPP_CALL RecordProgress(int32_t numerator, int32_t denominator, intptr_t userData) {
   // userData is a full 64-bit value: the log's address with a tag in its top byte.
   auto* log = reinterpret_cast<ProgressLog*>(userData & 0x00FFFFFFFFFFFFFF);
@@ -80,8 +68,10 @@ void CheckPictures(const EntryPoints& plugin) {
     char narrowPath[kPathChars];
     if (!WriteTempFile(u"wpp_bare_test.wpp", p.bytes, p.size, path)) return;
     NarrowCopy(path, narrowPath);
-    void* region = nullptr;
-    const uint8_t* memory = PlaceAtPageEnd(p, &region);
+    // The picture's bytes end where committed memory does.
+    const PageEnd placed = AtPageEnd(p.size);
+    memcpy(placed.bytes, p.bytes, p.size);
+    const uint8_t* memory = placed.bytes;
 
     // The support test on the head a viewer hands over, and on a handle.
     caseName = "IsSupported";
@@ -124,7 +114,7 @@ void CheckPictures(const EntryPoints& plugin) {
                                 &info, &bits, nullptr, 0);
     CheckDib(result, info, bits, p);
 
-    VirtualFree(region, 0, MEM_RELEASE);
+    VirtualFree(placed.region, 0, MEM_RELEASE);
     DeleteFileW(reinterpret_cast<const wchar_t*>(path));
     LocalFree(p.bytes);
   }

@@ -15,22 +15,6 @@ using wpp::LoadLe16;
 
 constexpr uint8_t kText[] = "Not a picture: a line of text, longer than a WPP header.\r\n";
 
-// count bytes at the very end of committed memory, the page after them
-// reserved but never committed: a read or write past the last byte faults.
-struct PageEnd {
-  void* region;
-  uint8_t* bytes;
-};
-PageEnd AtPageEnd(uint32_t count) {
-  constexpr uint32_t kPage = 4096;
-  const uint32_t committed = (count + kPage - 1) / kPage * kPage;
-  PageEnd at;
-  at.region = VirtualAlloc(nullptr, committed + kPage, MEM_RESERVE, PAGE_NOACCESS);
-  VirtualAlloc(at.region, committed, MEM_COMMIT, PAGE_READWRITE);
-  at.bytes = static_cast<uint8_t*>(at.region) + committed - count;
-  return at;
-}
-
 // A frame's pixels in rect into a buffer of exactly the size WIC asks for,
 // rows stride apart, every byte between them left as it was (0xAB).
 void CheckRect(IWICBitmapFrameDecode* frame, const Picture& p, const WICRect& r, uint32_t stride,
@@ -107,9 +91,8 @@ void CheckFrame(IWICBitmapFrameDecode* frame, const Picture& p) {
 namespace {
 
 // The decoder's frame, checked; the decoder is released.
-void CheckDecoder(HRESULT made, IWICBitmapDecoder* const* slot, const Picture& p) {
+void CheckDecoder(HRESULT made, IWICBitmapDecoder* decoder, const Picture& p) {
   if (!ExpectEqual(made, S_OK, "a decoder")) return;
-  IWICBitmapDecoder* decoder = *slot;
   GUID container = {};
   decoder->GetContainerFormat(&container);
   Expect(SameGuid(container, kContainerFormat), "the WPP container format");
@@ -228,7 +211,8 @@ void CheckSizes() {
     if (!WriteTempFile(u"wpp_wic_test.wpp", p.bytes, p.size, path)) return;
     IWICBitmapDecoder* decoder = nullptr;
     caseName = "CreateDecoderFromFilename";
-    CheckDecoder(DecoderForFile(path, &decoder), &decoder, p);
+    HRESULT made = DecoderForFile(path, &decoder);
+    CheckDecoder(made, decoder, p);
 
     caseName = "CreateDecoderFromStream over memory";
     PageEnd memory = AtPageEnd(p.size);
@@ -236,14 +220,16 @@ void CheckSizes() {
     IWICStream* stream = nullptr;
     factory->CreateStream(&stream);
     stream->InitializeFromMemory(memory.bytes, p.size);
-    CheckDecoder(DecoderForStream(stream, &decoder), &decoder, p);
+    made = DecoderForStream(stream, &decoder);
+    CheckDecoder(made, decoder, p);
     stream->Release();
     VirtualFree(memory.region, 0, MEM_RELEASE);
 
     caseName = "CreateDecoderFromStream over a file";
     factory->CreateStream(&stream);
     stream->InitializeFromFilename(reinterpret_cast<const wchar_t*>(path), GENERIC_READ);
-    CheckDecoder(DecoderForStream(stream, &decoder), &decoder, p);
+    made = DecoderForStream(stream, &decoder);
+    CheckDecoder(made, decoder, p);
     stream->Release();
     DeleteFileW(reinterpret_cast<const wchar_t*>(path));
     LocalFree(p.bytes);
