@@ -12,6 +12,7 @@
 # load out, where the machine cannot run it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/machine  # codec_folder
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail=0
@@ -68,8 +69,8 @@ fi
 # Each codec from the archive, registered from its folder by the WIC test's
 # converter, turns the sample into the same PNG through WIC: every pixel the
 # WPP file's, each channel's bits repeated below it to 8 (green's six kept).
-for folder in x64 x86 arm64; do
-  case $folder in x86) preset=win32 ;; x64) preset=win64 ;; arm64) preset=winarm64 ;; esac
+for preset in win64 win32 winarm64; do
+  folder=${codec_folder[$preset]}
   [ $folder != x86 ] || [ "${WPP_SKIP_WIN32:-0}" != 1 ] || continue
   cp "build/$preset/wic_test.exe" "$user/$folder/"
   mkdir -p "$scratch/png-$folder"
