@@ -1,6 +1,6 @@
 // What the codec computes without COM: whether a stream's first bytes are a
-// WPP picture it can decode, what the property handler says of it, and the plan of a CopyPixels call (the checks
-// WIC's own decoders make, then which bytes of the picture go where). Plain
+// WPP picture it can decode, what the property handler says of it, and the plan of a CopyPixels
+// call (the checks WIC's own decoders make, then which bytes of the picture go where). Plain
 // functions, so the native builds test and fuzz them too.
 #pragma once
 

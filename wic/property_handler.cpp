@@ -20,9 +20,8 @@ enum ImageProperty : DWORD {
 constexpr DWORD kProperties[] = {kHorizontalSize, kVerticalSize, kBitDepth, kDimensions};
 constexpr DWORD kPropertyCount = sizeof kProperties / sizeof kProperties[0];
 
-class PropertyHandler final
-    : public ComObject<PropertyHandler, IInitializeWithStream, IPropertyStore,
-                       IPropertyStoreCapabilities> {
+class PropertyHandler final : public ComObject<PropertyHandler, IInitializeWithStream,
+                                               IPropertyStore, IPropertyStoreCapabilities> {
  public:
   void* Find(REFIID iid) {
     if (SameGuid(iid, IID_IUnknown) || SameGuid(iid, IID_IPropertyStore))

@@ -33,14 +33,10 @@ struct Mark {
   const GUID* guid;
 };
 const Mark kMarks[] = {
-    {L'D', &kDecoderClsid},
-    {L'H', &kPropertyHandlerClsid},
-    {L'C', &kContainerFormat},
-    {L'V', &kVendor},
-    {L'K', &CATID_WICBitmapDecoders},
-    {L'F', &GUID_WICPixelFormat16bppBGR565},
-    {L'T', &IID_IThumbnailProvider},
-    {L't', &kPhotoThumbnailProvider},
+    {L'D', &kDecoderClsid},           {L'H', &kPropertyHandlerClsid},
+    {L'C', &kContainerFormat},        {L'V', &kVendor},
+    {L'K', &CATID_WICBitmapDecoders}, {L'F', &GUID_WICPixelFormat16bppBGR565},
+    {L'T', &IID_IThumbnailProvider},  {L't', &kPhotoThumbnailProvider},
 };
 
 // Where an entry's key lies.
@@ -80,7 +76,8 @@ constexpr DWORD kPatternPosition = 16;
 #define WPP_MIME_TYPE L"image/x-wpp"
 #define WPP_PROGID L"wpp.Image.1"
 // What Explorer shows of a WPP picture where it lists properties.
-#define WPP_IMAGE_DETAILS L"System.Image.Dimensions;System.Image.HorizontalSize;" \
+#define WPP_IMAGE_DETAILS                                 \
+  L"System.Image.Dimensions;System.Image.HorizontalSize;" \
   L"System.Image.VerticalSize;System.Image.BitDepth"
 // Parents come before their children: unregistering goes backwards.
 const Entry kEntries[] = {
@@ -140,8 +137,8 @@ const Entry kEntries[] = {
     {kClasses, L"SystemFileAssociations\\.wpp", nullptr, Kind::Key, nullptr, 0, nullptr, true},
     {kClasses, L"SystemFileAssociations\\.wpp\\ShellEx", nullptr, Kind::Key, nullptr, 0, nullptr,
      true},
-    {kClasses, L"SystemFileAssociations\\.wpp\\ShellEx\\%T", nullptr, Kind::Text, L"%t", 0,
-     nullptr, true},
+    {kClasses, L"SystemFileAssociations\\.wpp\\ShellEx\\%T", nullptr, Kind::Text, L"%t", 0, nullptr,
+     true},
     {kMachine, L"PropertySystem", nullptr, Kind::Key, nullptr, 0, nullptr, true},
     {kMachine, L"PropertySystem\\PropertyHandlers", nullptr, Kind::Key, nullptr, 0, nullptr, true},
     {kMachine, L"PropertySystem\\PropertyHandlers\\.wpp", nullptr, Kind::Text, L"%H", 0, nullptr,
@@ -322,9 +319,9 @@ HRESULT Register(HKEY hive, Undo* undo, size_t* done) {
     PathOf(e, path);
     HKEY key;
     DWORD disposition = 0;
-    LONG status = RegCreateKeyExW(hive, path, 0, nullptr, 0,
-                                  KEY_QUERY_VALUE | KEY_SET_VALUE | ViewOf(e), nullptr, &key,
-                                  &disposition);
+    LONG status =
+        RegCreateKeyExW(hive, path, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | ViewOf(e),
+                        nullptr, &key, &disposition);
     if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
     u.createdKey = disposition == REG_CREATED_NEW_KEY;
     u.size = sizeof u.old;
@@ -342,8 +339,8 @@ HRESULT Register(HKEY hive, Undo* undo, size_t* done) {
     else if (!u.hadValue && had != ERROR_FILE_NOT_FOUND)
       status = had;  // a value of ours too long to put back after a failure
     else
-      u.wroteValue = (status = RegSetValueExW(key, e.name, 0, v.type, v.data, v.size)) ==
-                     ERROR_SUCCESS;
+      u.wroteValue =
+          (status = RegSetValueExW(key, e.name, 0, v.type, v.data, v.size)) == ERROR_SUCCESS;
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
   }
