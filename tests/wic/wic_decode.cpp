@@ -921,8 +921,10 @@ void CheckDecodingBriefly() {
     caseHeight = p.height;
     char16_t path[kPathChars];
     IWICBitmapDecoder* decoder = nullptr;
-    if (WriteTempFile(u"wpp_wic_emulated.wpp", p.bytes, p.size, path))
-      CheckDecoder(DecoderForFile(path, &decoder), decoder, p);
+    if (WriteTempFile(u"wpp_wic_emulated.wpp", p.bytes, p.size, path)) {
+      const HRESULT made = DecoderForFile(path, &decoder);
+      CheckDecoder(made, decoder, p);
+    }
     DeleteFileW(reinterpret_cast<const wchar_t*>(path));
     LocalFree(p.bytes);
   }
