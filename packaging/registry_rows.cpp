@@ -21,9 +21,8 @@ struct Root {
   HKEY predefined;
   const wchar_t* name;
 };
-const Root kRoots[] = {{HKEY_LOCAL_MACHINE, L"HKLM"},
-                       {HKEY_CURRENT_USER, L"HKCU"},
-                       {HKEY_CLASSES_ROOT, L"HKCR"}};
+const Root kRoots[] = {
+    {HKEY_LOCAL_MACHINE, L"HKLM"}, {HKEY_CURRENT_USER, L"HKCU"}, {HKEY_CLASSES_ROOT, L"HKCR"}};
 // Registry limits: 255 characters a key name, 16,383 a value name.
 constexpr DWORD kNameChars = 16384;
 
@@ -56,12 +55,18 @@ std::wstring Data(DWORD type, const std::vector<BYTE>& bytes) {
 
 const wchar_t* TypeName(DWORD type) {
   switch (type) {
-    case REG_SZ: return L"sz";
-    case REG_EXPAND_SZ: return L"expand_sz";
-    case REG_MULTI_SZ: return L"multi_sz";
-    case REG_DWORD: return L"dword";
-    case REG_BINARY: return L"binary";
-    default: return L"other";
+    case REG_SZ:
+      return L"sz";
+    case REG_EXPAND_SZ:
+      return L"expand_sz";
+    case REG_MULTI_SZ:
+      return L"multi_sz";
+    case REG_DWORD:
+      return L"dword";
+    case REG_BINARY:
+      return L"binary";
+    default:
+      return L"other";
   }
 }
 

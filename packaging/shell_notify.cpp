@@ -2,8 +2,8 @@
 // the codec: the shell drops what it cached about file types (blank
 // thumbnails among it) and asks the registry again.
 
-#include <windows.h>
 #include <shlobj.h>
+#include <windows.h>
 
 extern "C" BOOL WINAPI DllEntry(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 
