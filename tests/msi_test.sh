@@ -90,7 +90,7 @@ decodes() {  # the sample through WIC, by the test's converter from a folder wit
 }
 # Each codec's rows, as the package holds them, read back in its own view.
 in_its_view() {  # component view folder
-  bash scripts/wine-run "$windows/system32/reg.exe" query 'HKLM\Software\Classes' /s "/reg:$2" \
+  bash scripts/wine-run "$windows/system32/reg.exe" query 'HKLM\Software' /s "/reg:$2" \
     >"$scratch/view" 2>/dev/null || true
   msiinfo export "$prefix/drive_c/this.msi" Registry >"$scratch/rows"
   python3 - "$scratch/rows" "$scratch/view" "$1" "$3" <<'PY'
@@ -108,7 +108,7 @@ for line in open(view, encoding="utf-8", errors="replace"):
 missing = []
 for row in open(rows).read().splitlines()[3:]:
     _, _, key, name, value, owner = row.split("\t")
-    if owner != component or not key.startswith("Software\\Classes\\"):
+    if owner != component:
         continue
     if name == "*":
         want = (key.lower(), None, None)
