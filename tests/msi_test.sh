@@ -180,7 +180,7 @@ say $? "the software keys (machine's and user's) are byte for byte as before, an
 status=0
 msiexec /i 'C:\failing.msi' || status=$?
 [ $status != 0 ]
-say $? "a package whose last action fails does not install (status $status)"
+say $? "a package whose last action fails does not install (status $status: the exit code cut to 8 bits)"
 grep -q "FailAtEnd" "$scratch/log" && as_before rolled-back --wine-rollback
 say $? "it rolls back: the keys and files are as before"
 echo "msi: the installs, uses and removals took $((SECONDS - started)) s"
