@@ -1,7 +1,8 @@
 // The WIC codec's plain computation: the input's first 24 bytes are a
 // CopyPixels call (rect x, y, width, height, stride and buffer size, each
 // 32-bit; a width of INT32_MIN asks for the whole frame), the rest the
-// stream. A stream judged whole is planned and copied: the copy reads
+// stream. A stream judged whole is described as the property handler tells
+// it (its sides as the header gives them, in digits) and planned and copied: the copy reads
 // nothing past the stream, writes nothing outside the buffer, brings each
 // row's bytes as stored and leaves the bytes between rows alone.
 
@@ -51,6 +52,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   const WppHeader header = ParseWppHeader(bytes);
+  wic::PictureFacts facts;
+  char want[wic::kDimensionsChars];
+  snprintf(want, sizeof want, "%u x %u", header.width, header.height);
+  if (!wic::DescribePicture(bytes, headBytes, streamSize, &facts) || facts.width != header.width ||
+      facts.height != header.height)
+    Fail("a whole picture described wrong");
+  for (size_t i = 0; i < sizeof want; ++i) {
+    if (facts.dimensions[i] != static_cast<unsigned char>(want[i]))
+      Fail("dimensions not as printed");
+    if (want[i] == '\0') break;
+  }
   const wic::FrameRect rect = {static_cast<int32_t>(wpp::LoadLe32(data)),
                                static_cast<int32_t>(wpp::LoadLe32(data + 4)),
                                static_cast<int32_t>(wpp::LoadLe32(data + 8)),

@@ -3,7 +3,8 @@
 # the machine's 64-bit prefix (nothing of ours ever installed there): the
 # software keys exported, the package installed, the codec found by WIC alone
 # (the WIC test's converter, with no codec beside it, gives the PNG that the
-# codec registered by regsvr32 gave), each codec's rows read back in its own
+# codec registered by regsvr32 gave) and the property handler by the shell's
+# key (the WIC test's host gives the sample's size), each codec's rows read back in its own
 # registry view, a package of the next version installed over it (one
 # product left, working), that one removed, and the exports and the files
 # then as they were; and a package whose install fails at its very end, which
@@ -82,11 +83,17 @@ as_before() {  # NAME [--wine-rollback]: the snapshot of that name is the one be
   done
   return $status
 }
-decodes() {  # the sample through WIC, by the test's converter from a folder with no codec
+# The sample through WIC, by the test's converter from a folder with no
+# codec, and its size from the property handler that the shell's key names.
+sample=samples/colour-bars.wpp
+size=$(od -An -tu2 -j20 -N4 "$sample" | awk '{print "HorizontalSize " $1 ", VerticalSize " $2}')
+decodes() {
   rm -rf "$scratch/host" && mkdir -p "$scratch/host/png"
   cp build/win64/wic_test.exe "$scratch/host/"
-  bash scripts/wine-run "$scratch/host/wic_test.exe" --png-installed "$scratch/host/png" \
-    samples/colour-bars.wpp >/dev/null && cmp -s "$scratch/host/png/colour-bars.png" "$want_png"
+  bash scripts/wine-run "$scratch/host/wic_test.exe" --installed --png "$scratch/host/png" \
+    "$sample" >/dev/null && cmp -s "$scratch/host/png/colour-bars.png" "$want_png" &&
+    bash scripts/wine-run "$scratch/host/wic_test.exe" --installed --details "$sample" |
+    grep -q "$size, BitDepth 16"
 }
 # Each codec's rows, as the package holds them, read back in its own view.
 in_its_view() {  # component view folder
@@ -163,7 +170,7 @@ say $? "the x64 codec's rows read back in the 64-bit view"
 in_its_view CodecX86 32 'C:\Program Files (x86)\wpp'
 say $? "the x86 codec's rows read back in the 32-bit view (the x86 codec itself is not loaded: no 32-bit code runs here)"
 decodes
-say $? "WIC alone finds the installed codec: the sample decodes to the PNG of the registered one"
+say $? "WIC alone finds the installed codec (the sample decodes to the PNG of the registered one), and the property handler gives its size ($size)"
 
 msiexec /i 'C:\next.msi'
 say $? "wpp-$next-x64.msi installs over $version"

@@ -5,8 +5,6 @@
 // RGB565 words are WIC's 16bppBGR565.
 
 #include "wic/codec.h"
-#include "wic/frame_copy.h"
-#include "wpp/wpp.h"
 
 namespace wic {
 namespace {
@@ -33,30 +31,38 @@ HRESULT SeekTo(IStream* stream, uint64_t position) {
   return SUCCEEDED(stream->Seek(to, STREAM_SEEK_SET, nullptr)) ? S_OK : WINCODEC_ERR_STREAMREAD;
 }
 
-// What the stream holds: the verdict on its first bytes and the header's
-// numbers. A picture starts at the stream's start, as WIC's own decoders
-// take it (WIC leaves the stream where its pattern search read last); the
-// position is left where it was.
-struct Probe {
-  StreamVerdict verdict;
-  WppHeader header;
-};
-HRESULT ProbeStream(IStream* stream, Probe* probe) {
+}  // namespace
+
+// A picture starts at the stream's start, as WIC's own decoders take it (WIC
+// leaves the stream where its pattern search read last).
+HRESULT ReadHead(IStream* stream, StreamHead* head) {
   ULARGE_INTEGER position, end;
   LARGE_INTEGER zero = {};
   if (FAILED(stream->Seek(zero, STREAM_SEEK_CUR, &position))) return WINCODEC_ERR_STREAMREAD;
-  uint8_t head[wpp::kHeaderSize];
-  uint32_t got = 0;
   HRESULT result = SeekTo(stream, 0);
-  if (SUCCEEDED(result)) result = ReadUpTo(stream, head, sizeof head, &got);
+  if (SUCCEEDED(result)) result = ReadUpTo(stream, head->bytes, sizeof head->bytes, &head->count);
   if (SUCCEEDED(result) && FAILED(stream->Seek(zero, STREAM_SEEK_END, &end)))
     result = WINCODEC_ERR_STREAMREAD;
   // Put back even after a failure: the caller's stream is as it was.
   if (FAILED(SeekTo(stream, position.QuadPart)) && SUCCEEDED(result))
     result = WINCODEC_ERR_STREAMREAD;
+  head->streamBytes = end.QuadPart;
+  return result;
+}
+
+namespace {
+
+// What the stream holds: the verdict on its first bytes and the header's numbers.
+struct Probe {
+  StreamVerdict verdict;
+  WppHeader header;
+};
+HRESULT ProbeStream(IStream* stream, Probe* probe) {
+  StreamHead head;
+  const HRESULT result = ReadHead(stream, &head);
   if (FAILED(result)) return result;
-  probe->verdict = JudgeStream(head, got, end.QuadPart);
-  if (probe->verdict == StreamVerdict::Wpp) probe->header = ParseWppHeader(head);
+  probe->verdict = JudgeStream(head.bytes, head.count, head.streamBytes);
+  if (probe->verdict == StreamVerdict::Wpp) probe->header = ParseWppHeader(head.bytes);
   return S_OK;
 }
 
@@ -101,9 +107,14 @@ class WithoutExtras : public Interface {
   }
 };
 
-class Decoder final
-    : public ComObject<Decoder, WithoutExtras<IWICBitmapDecoder>, &IID_IWICBitmapDecoder> {
+class Decoder final : public ComObject<Decoder, WithoutExtras<IWICBitmapDecoder>> {
  public:
+  void* Find(REFIID iid) {
+    if (SameGuid(iid, IID_IUnknown) || SameGuid(iid, IID_IWICBitmapDecoder))
+      return static_cast<IWICBitmapDecoder*>(this);
+    return nullptr;
+  }
+
   Decoder() { InitializeCriticalSection(&lock_); }
   ~Decoder() {
     if (stream_ != nullptr) stream_->Release();
@@ -211,9 +222,15 @@ class Decoder final
 };
 
 // A frame holds its decoder, and with it the stream, until it is released.
-class Frame final : public ComObject<Frame, WithoutExtras<IWICBitmapFrameDecode>,
-                                     &IID_IWICBitmapSource, &IID_IWICBitmapFrameDecode> {
+class Frame final : public ComObject<Frame, WithoutExtras<IWICBitmapFrameDecode>> {
  public:
+  void* Find(REFIID iid) {
+    if (SameGuid(iid, IID_IUnknown) || SameGuid(iid, IID_IWICBitmapSource) ||
+        SameGuid(iid, IID_IWICBitmapFrameDecode))
+      return static_cast<IWICBitmapFrameDecode*>(this);
+    return nullptr;
+  }
+
   explicit Frame(Decoder* decoder) : decoder_(decoder) { decoder_->AddRef(); }
   ~Frame() { decoder_->Release(); }
 
@@ -256,13 +273,6 @@ HRESULT Decoder::GetFrame(UINT index, IWICBitmapFrameDecode** frame) {
 
 }  // namespace
 
-HRESULT CreateDecoder(REFIID iid, void** out) {
-  *out = nullptr;
-  Decoder* decoder = NewObject<Decoder>();
-  if (decoder == nullptr) return E_OUTOFMEMORY;
-  const HRESULT result = decoder->QueryInterface(iid, out);
-  decoder->Release();
-  return result;
-}
+HRESULT CreateDecoder(REFIID iid, void** out) { return CreateObject<Decoder>(iid, out); }
 
 }  // namespace wic

@@ -1,4 +1,5 @@
-// The codec's plain computation: recognition, and CopyPixels' checks and plan.
+// The codec's plain computation: recognition, the property handler's facts,
+// and CopyPixels' checks and plan.
 
 #include "wic/frame_copy.h"
 
@@ -9,6 +10,37 @@ namespace wic {
 StreamVerdict JudgeStream(const uint8_t* head, uint32_t headBytes, uint64_t streamBytes) {
   if (headBytes < wpp::kHeaderSize || !CheckHeader(head)) return StreamVerdict::NotWpp;
   return streamBytes < ImageByteCount(head) ? StreamVerdict::Truncated : StreamVerdict::Wpp;
+}
+
+namespace {
+
+// Writes value's decimal digits at out; returns their end.
+char16_t* PutDecimal(uint32_t value, char16_t* out) {
+  char16_t reversed[10];  // 4294967295
+  int count = 0;
+  do {
+    reversed[count++] = static_cast<char16_t>(u'0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (count > 0) *out++ = reversed[--count];
+  return out;
+}
+
+}  // namespace
+
+bool DescribePicture(const uint8_t* head, uint32_t headBytes, uint64_t streamBytes,
+                     PictureFacts* facts) {
+  if (JudgeStream(head, headBytes, streamBytes) != StreamVerdict::Wpp) return false;
+  const WppHeader header = ParseWppHeader(head);
+  facts->width = header.width;
+  facts->height = header.height;
+  facts->bitDepth = kBitsPerPixel;
+  char16_t* out = PutDecimal(header.width, facts->dimensions);
+  *out++ = u' ';
+  *out++ = u'x';
+  *out++ = u' ';
+  *PutDecimal(header.height, out) = u'\0';
+  return true;
 }
 
 CopyCheck PlanCopy(uint32_t width, uint32_t height, const FrameRect* rect, uint32_t stride,

@@ -1,6 +1,6 @@
 // What the codec computes without COM: whether a stream's first bytes are a
-// WPP picture it can decode, and the plan of a CopyPixels call (the checks
-// WIC's own decoders make, then which bytes of the picture go where). Plain
+// WPP picture it can decode, what the property handler says of it, and the plan of a CopyPixels
+// call (the checks WIC's own decoders make, then which bytes of the picture go where). Plain
 // functions, so the native builds test and fuzz them too.
 #pragma once
 
@@ -18,6 +18,20 @@ enum class StreamVerdict : uint8_t {
 // head holds headBytes (at most 24 are read) from the picture's start, and
 // the stream holds streamBytes from there on.
 StreamVerdict JudgeStream(const uint8_t* head, uint32_t headBytes, uint64_t streamBytes);
+
+// What Explorer is told of a picture: its sides, its bits a pixel and the
+// two sides as the system's own image handler writes them, "640 x 480".
+// Sides are 16-bit in a header, so "65535 x 65535" and its NUL fit.
+constexpr uint32_t kDimensionsChars = 16;
+constexpr uint32_t kBitsPerPixel = 16;  // RGB565, as GetPixelFormat says
+struct PictureFacts {
+  uint32_t width, height, bitDepth;
+  char16_t dimensions[kDimensionsChars];
+};
+// The facts of the picture whose head and stream JudgeStream takes; false,
+// and nothing filled, for anything but StreamVerdict::Wpp.
+bool DescribePicture(const uint8_t* head, uint32_t headBytes, uint64_t streamBytes,
+                     PictureFacts* facts);
 
 // WICRect's fields.
 struct FrameRect {

@@ -1,12 +1,19 @@
-// Registration: the decoder's class, its place among WIC's decoders, and the
-// .wpp file type for the shell, machine-wide (DllRegisterServer, under
-// HKEY_LOCAL_MACHINE\Software\Classes) or for the current user alone
-// (regsvr32 /n /i:user, under HKEY_CURRENT_USER\Software\Classes). Registering twice is the same as
-// once; unregistering removes what registering wrote and nothing else: the .wpp type's values are
-// written only where the key has none of that name (another program may own them), removed only
-// where they still hold ours, and a key goes only once it is empty.
+// Registration: the decoder's class, its place among WIC's decoders, the
+// property handler, and the .wpp file type for the shell, machine-wide
+// (DllRegisterServer, under HKEY_LOCAL_MACHINE) or for the current user alone
+// (regsvr32 /n /i:user, under HKEY_CURRENT_USER\Software\Classes, where the
+// shell reads no kind map and no property handler, so neither is written).
+//
+// Registering twice is the same as once, and a registration that fails part
+// way puts back what it changed, so an earlier one keeps working. Values that
+// another program may own are written only where the key has none of that
+// name and removed only where they still hold ours. The classes apart from
+// CLSID, and the kind map, are one key for 32- and 64-bit programs: they stay
+// while the other width's decoder is registered, and go with the last one.
+// The shell is told after either, so that it drops the blank thumbnails it
+// has cached.
 
-#include <shobjidl.h>
+#include <shlobj.h>
 #include <thumbcache.h>
 
 #include "wic/codec.h"
@@ -16,11 +23,9 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;  // this DLL's own module, as the linke
 namespace wic {
 namespace {
 
-// The shell's handlers that show any WIC format: thumbnails and the preview pane.
+// The shell's thumbnail provider for any WIC format.
 constexpr GUID kPhotoThumbnailProvider = {
     0xC7657C4A, 0x9F68, 0x40FA, {0xA4, 0xDF, 0x96, 0xBC, 0x08, 0xEB, 0x35, 0x51}};
-constexpr GUID kPhotoPreviewHandler = {
-    0xFFE2A43C, 0x56B9, 0x4BF5, {0x9A, 0x79, 0xCC, 0x6D, 0x42, 0x85, 0x60, 0x8A}};
 
 // %X in a key or a text stands for the GUID marked X here.
 struct Mark {
@@ -28,26 +33,35 @@ struct Mark {
   const GUID* guid;
 };
 const Mark kMarks[] = {
-    {L'D', &kDecoderClsid},
-    {L'C', &kContainerFormat},
-    {L'V', &kVendor},
-    {L'K', &CATID_WICBitmapDecoders},
-    {L'F', &GUID_WICPixelFormat16bppBGR565},
-    {L'T', &IID_IThumbnailProvider},
-    {L'P', &IID_IPreviewHandler},
-    {L't', &kPhotoThumbnailProvider},
-    {L'p', &kPhotoPreviewHandler},
+    {L'D', &kDecoderClsid},           {L'H', &kPropertyHandlerClsid},
+    {L'C', &kContainerFormat},        {L'V', &kVendor},
+    {L'K', &CATID_WICBitmapDecoders}, {L'F', &GUID_WICPixelFormat16bppBGR565},
+    {L'T', &IID_IThumbnailProvider},  {L't', &kPhotoThumbnailProvider},
 };
 
-enum class Kind : uint8_t { Key, Text, Number, Bytes, ModulePath };
+// Where an entry's key lies.
+enum class Place : uint8_t {
+  Classes,         // the hive's Software\Classes
+  MachineClasses,  // the same, machine-wide only
+  Machine,         // HKLM's Windows\CurrentVersion, in this width's view
+  Machine64,       // the same in the 64-bit view, which 64-bit Explorer reads
+};
+constexpr Place kClasses = Place::Classes, kMachineClasses = Place::MachineClasses,
+                kMachine = Place::Machine, kMachine64 = Place::Machine64;
+const wchar_t* const kPlaceRoots[] = {L"Software\\Classes\\", L"Software\\Classes\\",
+                                      L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\",
+                                      L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\"};
+
+enum class Kind : uint8_t { Key, Text, Number, Bytes, ModulePath, Empty };
 struct Entry {
-  const wchar_t* key;   // under the classes root
+  Place place;
+  const wchar_t* key;   // under the place's root
   const wchar_t* name;  // null: the key's default value
   Kind kind;
   const wchar_t* text = nullptr;
   DWORD number = 0;
   const BYTE* bytes = nullptr;  // kByteCount of them
-  bool shared = false;          // the .wpp type's: written only where absent
+  bool others = false;          // another program may own it: written only where absent
 };
 constexpr DWORD kByteCount = 1;
 
@@ -60,43 +74,81 @@ constexpr DWORD kPatternPosition = 16;
 
 #define WPP_DECODER_NAME L"WPP Decoder"
 #define WPP_MIME_TYPE L"image/x-wpp"
+#define WPP_PROGID L"wpp.Image.1"
+// What Explorer shows of a WPP picture where it lists properties.
+#define WPP_IMAGE_DETAILS                                 \
+  L"System.Image.Dimensions;System.Image.HorizontalSize;" \
+  L"System.Image.VerticalSize;System.Image.BitDepth"
 // Parents come before their children: unregistering goes backwards.
 const Entry kEntries[] = {
     // A user's classes may have had no CLSID key before ours.
-    {L"CLSID", nullptr, Kind::Key, nullptr, 0, nullptr, true},
-    {L"CLSID\\%D", nullptr, Kind::Text, WPP_DECODER_NAME},
-    {L"CLSID\\%D", L"FriendlyName", Kind::Text, WPP_DECODER_NAME},
-    {L"CLSID\\%D", L"Author", Kind::Text, L"the wpp project"},
-    {L"CLSID\\%D", L"Vendor", Kind::Text, L"%V"},
-    {L"CLSID\\%D", L"Version", Kind::Text, L"" WPP_VERSION},
-    {L"CLSID\\%D", L"ContainerFormat", Kind::Text, L"%C"},
-    {L"CLSID\\%D", L"FileExtensions", Kind::Text, L".wpp"},
-    {L"CLSID\\%D", L"MimeTypes", Kind::Text, WPP_MIME_TYPE},
-    {L"CLSID\\%D", L"SupportsAnimation", Kind::Number, nullptr, 0},
-    {L"CLSID\\%D", L"SupportsChromakey", Kind::Number, nullptr, 0},
-    {L"CLSID\\%D", L"SupportsLossless", Kind::Number, nullptr, 1},
-    {L"CLSID\\%D", L"SupportsMultiframe", Kind::Number, nullptr, 0},
-    {L"CLSID\\%D\\InprocServer32", nullptr, Kind::ModulePath},
-    {L"CLSID\\%D\\InprocServer32", L"ThreadingModel", Kind::Text, L"Both"},
-    {L"CLSID\\%D\\Formats", nullptr, Kind::Key},
-    {L"CLSID\\%D\\Formats\\%F", nullptr, Kind::Key},
-    {L"CLSID\\%D\\Patterns", nullptr, Kind::Key},
-    {L"CLSID\\%D\\Patterns\\0", L"Position", Kind::Number, nullptr, kPatternPosition},
-    {L"CLSID\\%D\\Patterns\\0", L"Length", Kind::Number, nullptr, kByteCount},
-    {L"CLSID\\%D\\Patterns\\0", L"Pattern", Kind::Bytes, nullptr, 0, kPatternByte},
-    {L"CLSID\\%D\\Patterns\\0", L"Mask", Kind::Bytes, nullptr, 0, kPatternMask},
-    {L"CLSID\\%D\\Patterns\\0", L"EndOfStream", Kind::Number, nullptr, 0},
+    {kClasses, L"CLSID", nullptr, Kind::Key, nullptr, 0, nullptr, true},
+    {kClasses, L"CLSID\\%D", nullptr, Kind::Text, WPP_DECODER_NAME},
+    {kClasses, L"CLSID\\%D", L"FriendlyName", Kind::Text, WPP_DECODER_NAME},
+    {kClasses, L"CLSID\\%D", L"Author", Kind::Text, L"the wpp project"},
+    {kClasses, L"CLSID\\%D", L"Vendor", Kind::Text, L"%V"},
+    {kClasses, L"CLSID\\%D", L"Version", Kind::Text, L"" WPP_VERSION},
+    {kClasses, L"CLSID\\%D", L"ContainerFormat", Kind::Text, L"%C"},
+    {kClasses, L"CLSID\\%D", L"FileExtensions", Kind::Text, L".wpp"},
+    {kClasses, L"CLSID\\%D", L"MimeTypes", Kind::Text, WPP_MIME_TYPE},
+    {kClasses, L"CLSID\\%D", L"SupportAnimation", Kind::Number, nullptr, 0},
+    {kClasses, L"CLSID\\%D", L"SupportChromakey", Kind::Number, nullptr, 0},
+    {kClasses, L"CLSID\\%D", L"SupportLossless", Kind::Number, nullptr, 1},
+    {kClasses, L"CLSID\\%D", L"SupportMultiframe", Kind::Number, nullptr, 0},
+    {kClasses, L"CLSID\\%D\\InprocServer32", nullptr, Kind::ModulePath},
+    {kClasses, L"CLSID\\%D\\InprocServer32", L"ThreadingModel", Kind::Text, L"Both"},
+    {kClasses, L"CLSID\\%D\\Formats", nullptr, Kind::Key},
+    {kClasses, L"CLSID\\%D\\Formats\\%F", nullptr, Kind::Key},
+    {kClasses, L"CLSID\\%D\\Patterns", nullptr, Kind::Key},
+    {kClasses, L"CLSID\\%D\\Patterns\\0", L"Position", Kind::Number, nullptr, kPatternPosition},
+    {kClasses, L"CLSID\\%D\\Patterns\\0", L"Length", Kind::Number, nullptr, kByteCount},
+    {kClasses, L"CLSID\\%D\\Patterns\\0", L"Pattern", Kind::Bytes, nullptr, 0, kPatternByte},
+    {kClasses, L"CLSID\\%D\\Patterns\\0", L"Mask", Kind::Bytes, nullptr, 0, kPatternMask},
+    {kClasses, L"CLSID\\%D\\Patterns\\0", L"EndOfStream", Kind::Number, nullptr, 0},
     // The category's keys stay while another decoder is in them.
-    {L"CLSID\\%K", nullptr, Kind::Key, nullptr, 0, nullptr, true},
-    {L"CLSID\\%K\\Instance", nullptr, Kind::Key, nullptr, 0, nullptr, true},
-    {L"CLSID\\%K\\Instance\\%D", L"CLSID", Kind::Text, L"%D"},
-    {L"CLSID\\%K\\Instance\\%D", L"FriendlyName", Kind::Text, WPP_DECODER_NAME},
-    {L".wpp", L"Content Type", Kind::Text, WPP_MIME_TYPE, 0, nullptr, true},
-    {L".wpp", L"PerceivedType", Kind::Text, L"image", 0, nullptr, true},
-    {L".wpp\\ShellEx", nullptr, Kind::Key, nullptr, 0, nullptr, true},
-    {L".wpp\\ShellEx\\%T", nullptr, Kind::Text, L"%t", 0, nullptr, true},
-    {L".wpp\\ShellEx\\%P", nullptr, Kind::Text, L"%p", 0, nullptr, true},
+    {kClasses, L"CLSID\\%K", nullptr, Kind::Key, nullptr, 0, nullptr, true},
+    {kClasses, L"CLSID\\%K\\Instance", nullptr, Kind::Key, nullptr, 0, nullptr, true},
+    {kClasses, L"CLSID\\%K\\Instance\\%D", L"CLSID", Kind::Text, L"%D"},
+    {kClasses, L"CLSID\\%K\\Instance\\%D", L"FriendlyName", Kind::Text, WPP_DECODER_NAME},
+    {kMachineClasses, L"CLSID\\%H", nullptr, Kind::Text, L"WPP Property Handler"},
+    {kMachineClasses, L"CLSID\\%H\\InprocServer32", nullptr, Kind::ModulePath},
+    {kMachineClasses, L"CLSID\\%H\\InprocServer32", L"ThreadingModel", Kind::Text, L"Both"},
+    // Our type: its name in Explorer's Type column and its lists of properties.
+    {kClasses, WPP_PROGID, nullptr, Kind::Text, L"WPP image"},
+    {kClasses, WPP_PROGID, L"FullDetails", Kind::Text,
+     L"prop:System.PropGroup.Image;" WPP_IMAGE_DETAILS L";System.PropGroup.FileSystem;"
+     L"System.ItemNameDisplay;System.ItemTypeText;System.ItemFolderPathDisplay;System.Size;"
+     L"System.DateCreated;System.DateModified"},
+    {kClasses, WPP_PROGID, L"PreviewDetails", Kind::Text,
+     L"prop:System.Image.Dimensions;System.Image.BitDepth;System.Size;System.DateModified"},
+    {kClasses, WPP_PROGID, L"InfoTip", Kind::Text,
+     L"prop:System.ItemTypeText;System.Image.Dimensions;System.Size;System.DateModified"},
+    {kClasses, WPP_PROGID, L"TileInfo", Kind::Text,
+     L"prop:System.ItemTypeText;System.Image.Dimensions;System.Size"},
+    {kClasses, L".wpp", nullptr, Kind::Text, WPP_PROGID, 0, nullptr, true},
+    {kClasses, L".wpp", L"Content Type", Kind::Text, WPP_MIME_TYPE, 0, nullptr, true},
+    {kClasses, L".wpp", L"PerceivedType", Kind::Text, L"image", 0, nullptr, true},
+    {kClasses, L".wpp\\OpenWithProgids", nullptr, Kind::Key, nullptr, 0, nullptr, true},
+    {kClasses, L".wpp\\OpenWithProgids", WPP_PROGID, Kind::Empty},
+    {kClasses, L".wpp\\ShellEx", nullptr, Kind::Key, nullptr, 0, nullptr, true},
+    {kClasses, L".wpp\\ShellEx\\%T", nullptr, Kind::Text, L"%t", 0, nullptr, true},
+    // Where the shell looks whichever program owns .wpp's type.
+    {kClasses, L"SystemFileAssociations", nullptr, Kind::Key, nullptr, 0, nullptr, true},
+    {kClasses, L"SystemFileAssociations\\.wpp", nullptr, Kind::Key, nullptr, 0, nullptr, true},
+    {kClasses, L"SystemFileAssociations\\.wpp\\ShellEx", nullptr, Kind::Key, nullptr, 0, nullptr,
+     true},
+    {kClasses, L"SystemFileAssociations\\.wpp\\ShellEx\\%T", nullptr, Kind::Text, L"%t", 0, nullptr,
+     true},
+    {kMachine, L"PropertySystem", nullptr, Kind::Key, nullptr, 0, nullptr, true},
+    {kMachine, L"PropertySystem\\PropertyHandlers", nullptr, Kind::Key, nullptr, 0, nullptr, true},
+    {kMachine, L"PropertySystem\\PropertyHandlers\\.wpp", nullptr, Kind::Text, L"%H", 0, nullptr,
+     true},
+    // Search and the libraries count WPP files as pictures.
+    {kMachine64, L"Explorer", nullptr, Kind::Key, nullptr, 0, nullptr, true},
+    {kMachine64, L"Explorer\\KindMap", nullptr, Kind::Key, nullptr, 0, nullptr, true},
+    {kMachine64, L"Explorer\\KindMap", L".wpp", Kind::Text, L"picture", 0, nullptr, true},
 };
+constexpr size_t kEntryCount = sizeof kEntries / sizeof kEntries[0];
 
 // Keys, texts and the module's path: MAX_PATH and more, within one page of stack.
 constexpr DWORD kTextChars = 600;
@@ -150,6 +202,11 @@ struct Value {
 };
 bool ValueOf(const Entry& e, Value* v) {
   switch (e.kind) {
+    case Kind::Empty:
+      v->type = REG_NONE;
+      v->data = nullptr;
+      v->size = 0;
+      return true;
     case Kind::Number:
       v->type = REG_DWORD;
       v->data = reinterpret_cast<const BYTE*>(&e.number);
@@ -192,76 +249,208 @@ bool Holds(HKEY key, const wchar_t* name, const Value* v) {
   return true;
 }
 
-HRESULT Register(HKEY root) {
-  for (const Entry& e : kEntries) {
+// Whether the entry is written in this hive at all.
+bool Applies(const Entry& e, HKEY hive) {
+  return e.place == Place::Classes || hive == HKEY_LOCAL_MACHINE;
+}
+// Whether the entry's key is one for each width: CLSID's, and this width's
+// view of Windows\CurrentVersion; the rest of the classes and the 64-bit view
+// are one for both.
+bool OneEach(const Entry& e) {
+  if (e.place == Place::Machine) return true;
+  if (e.place == Place::Machine64) return false;
+  const wchar_t* clsid = L"CLSID";
+  const wchar_t* key = e.key;
+  for (; *clsid != L'\0'; ++clsid, ++key)
+    if (*key != *clsid) return false;
+  return *key == L'\0' || *key == L'\\';
+}
+REGSAM ViewOf(const Entry& e) { return e.place == Place::Machine64 ? KEY_WOW64_64KEY : 0; }
+
+// The entry's key from the hive, NUL-terminated.
+void PathOf(const Entry& e, wchar_t* out) {
+  const wchar_t* root = kPlaceRoots[static_cast<int>(e.place)];
+  while (*root != L'\0') *out++ = *root++;
+  Expand(e.key, out);
+}
+bool SameKey(const Entry& a, const Entry& b) {
+  return a.place == b.place && lstrcmpW(a.key, b.key) == 0;
+}
+
+// Removes the key at path once it has no values and no subkeys, through its
+// parent, so that the 64-bit view's keys go from the 64-bit view.
+LONG DeleteKeyIfEmpty(HKEY hive, wchar_t* path, REGSAM view) {
+  HKEY key;
+  LONG status = RegOpenKeyExW(hive, path, 0, KEY_QUERY_VALUE | view, &key);
+  if (status != ERROR_SUCCESS) return status;
+  DWORD subkeys = 1, values = 1;
+  status = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                            nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || subkeys != 0 || values != 0) return status;
+  wchar_t* leaf = path;
+  for (wchar_t* c = path; *c != L'\0'; ++c)
+    if (*c == L'\\') leaf = c;
+  *leaf = L'\0';  // path is now the parent's
+  HKEY parent;
+  status = RegOpenKeyExW(hive, path, 0, KEY_QUERY_VALUE | view, &parent);
+  if (status != ERROR_SUCCESS) return status;
+  status = RegDeleteKeyW(parent, leaf + 1);
+  RegCloseKey(parent);
+  return status;
+}
+
+// What registering changed at one entry, so that a failure puts it back.
+struct Undo {
+  bool createdKey;
+  bool wroteValue;
+  bool hadValue;  // and this was it
+  DWORD type, size;
+  BYTE old[kTextChars * sizeof(wchar_t)];
+};
+
+// Writes the entries in order; *done tells how many were handled.
+HRESULT Register(HKEY hive, Undo* undo, size_t* done) {
+  for (*done = 0; *done < kEntryCount; ++*done) {
+    const Entry& e = kEntries[*done];
+    Undo& u = undo[*done];
+    if (!Applies(e, hive)) continue;
     wchar_t path[kTextChars];
-    Expand(e.key, path);
+    PathOf(e, path);
     HKEY key;
-    LONG status = RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                                  nullptr, &key, nullptr);
+    DWORD disposition = 0;
+    LONG status =
+        RegCreateKeyExW(hive, path, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | ViewOf(e),
+                        nullptr, &key, &disposition);
     if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
+    u.createdKey = disposition == REG_CREATED_NEW_KEY;
+    u.size = sizeof u.old;
+    const LONG had = e.kind == Kind::Key
+                         ? ERROR_FILE_NOT_FOUND
+                         : RegQueryValueExW(key, e.name, nullptr, &u.type, u.old, &u.size);
+    u.hadValue = had == ERROR_SUCCESS;
     Value v;
-    if (e.kind == Kind::Key || (e.shared && Holds(key, e.name, nullptr)))
+    if (e.kind == Kind::Key || (e.others && had != ERROR_FILE_NOT_FOUND))
       status = ERROR_SUCCESS;
     else if (!ValueOf(e, &v))
       status = ERROR_FILENAME_EXCED_RANGE;
+    else if (u.hadValue && Holds(key, e.name, &v))
+      status = ERROR_SUCCESS;
+    else if (!u.hadValue && had != ERROR_FILE_NOT_FOUND)
+      status = had;  // a value of ours too long to put back after a failure
     else
-      status = RegSetValueExW(key, e.name, 0, v.type, v.data, v.size);
+      u.wroteValue =
+          (status = RegSetValueExW(key, e.name, 0, v.type, v.data, v.size)) == ERROR_SUCCESS;
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
   }
   return S_OK;
 }
 
-HRESULT Unregister(HKEY root) {
+// Puts back what the first count entries' registration changed, last first.
+void Rollback(HKEY hive, const Undo* undo, size_t count) {
+  while (count-- > 0) {
+    const Entry& e = kEntries[count];
+    const Undo& u = undo[count];
+    wchar_t path[kTextChars];
+    PathOf(e, path);
+    HKEY key;
+    if (u.wroteValue &&
+        RegOpenKeyExW(hive, path, 0, KEY_SET_VALUE | ViewOf(e), &key) == ERROR_SUCCESS) {
+      if (u.hadValue)
+        RegSetValueExW(key, e.name, 0, u.type, u.old, u.size);
+      else
+        RegDeleteValueW(key, e.name);
+      RegCloseKey(key);
+    }
+    if (u.createdKey) DeleteKeyIfEmpty(hive, path, ViewOf(e));
+  }
+}
+
+// Whether the decoder of the other width is registered in this hive: its
+// CLSID key, in the other view. Where there is no other view (32-bit
+// Windows), the flag is ignored and our own view answers, whose key is gone
+// by the time this is asked.
+bool OtherWidthRegistered(HKEY hive) {
+  const REGSAM otherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+  wchar_t path[kTextChars] = L"Software\\Classes\\CLSID\\";
+  wchar_t* end = path;
+  while (*end != L'\0') ++end;
+  Expand(L"%D\\InprocServer32", end);
+  HKEY key;
+  if (RegOpenKeyExW(hive, path, 0, KEY_QUERY_VALUE | otherView, &key) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// Removes what registering wrote: each width's own keys, then, unless the
+// other width is still registered, the keys both share.
+HRESULT Unregister(HKEY hive) {
   HRESULT result = S_OK;
   const auto note = [&](LONG status) {
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND && SUCCEEDED(result))
       result = HRESULT_FROM_WIN32(status);
   };
-  // Backwards: each value, then its key once it is empty, children first.
-  for (size_t i = sizeof kEntries / sizeof kEntries[0]; i-- > 0;) {
-    const Entry& e = kEntries[i];
-    wchar_t path[kTextChars];
-    Expand(e.key, path);
-    HKEY key;
-    const LONG status = RegOpenKeyExW(root, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
-    if (status != ERROR_SUCCESS) {
-      note(status);
-      continue;
+  for (int pass = 0; pass < 2; ++pass) {
+    const bool oneEach = pass == 0;
+    if (!oneEach && OtherWidthRegistered(hive)) break;
+    // Backwards: each value, then its key once it is empty, children first.
+    for (size_t i = kEntryCount; i-- > 0;) {
+      const Entry& e = kEntries[i];
+      if (!Applies(e, hive) || OneEach(e) != oneEach) continue;
+      wchar_t path[kTextChars];
+      PathOf(e, path);
+      HKEY key;
+      const LONG status =
+          RegOpenKeyExW(hive, path, 0, KEY_QUERY_VALUE | KEY_SET_VALUE | ViewOf(e), &key);
+      if (status != ERROR_SUCCESS) {
+        note(status);
+        continue;
+      }
+      Value v;
+      if (e.kind != Kind::Key && (!e.others || (ValueOf(e, &v) && Holds(key, e.name, &v))))
+        note(RegDeleteValueW(key, e.name));
+      RegCloseKey(key);
+      if (i == 0 || !SameKey(kEntries[i - 1], e)) note(DeleteKeyIfEmpty(hive, path, ViewOf(e)));
     }
-    Value v;
-    if (e.kind != Kind::Key && (!e.shared || (ValueOf(e, &v) && Holds(key, e.name, &v))))
-      note(RegDeleteValueW(key, e.name));
-    DWORD subkeys = 1, values = 1;
-    note(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                          nullptr, nullptr, nullptr, nullptr));
-    RegCloseKey(key);
-    const bool lastOfKey = i == 0 || lstrcmpW(kEntries[i - 1].key, e.key) != 0;
-    if (lastOfKey && subkeys == 0 && values == 0) note(RegDeleteKeyW(root, path));
   }
   return result;
 }
 
-// Registers (or removes) under the hive's Software\Classes, where
-// HKEY_CLASSES_ROOT finds it: HKEY_LOCAL_MACHINE's for every user, whatever
-// the current user's classes hold (a write through HKEY_CLASSES_ROOT would
-// land in those where the key is there too), or HKEY_CURRENT_USER's, for
-// which no administrator is needed. A failed registration leaves nothing
-// behind; a hive that had no classes key has none again.
+// Tells the shell that file types changed. SHELL32 is loaded for this call
+// alone: every program that opens pictures through WIC loads the codec, and
+// none of them should load the shell for it.
+void TellShell() {
+  HMODULE shell = LoadLibraryW(L"shell32.dll");
+  if (shell == nullptr) return;
+  using Notify = void(WINAPI*)(LONG, UINT, const void*, const void*);
+  const auto notify =
+      reinterpret_cast<Notify>(reinterpret_cast<void*>(GetProcAddress(shell, "SHChangeNotify")));
+  if (notify != nullptr) notify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr);
+  FreeLibrary(shell);
+}
+
+// Registers in (or removes from) the hive, HKEY_LOCAL_MACHINE for every
+// user, whatever the current user's classes hold, or HKEY_CURRENT_USER, for
+// which no administrator is needed. A hive that had no classes key has none
+// again.
 HRESULT Install(HKEY hive, bool install) {
-  const wchar_t* path = L"Software\\Classes";
-  HKEY classes;
-  const LONG status =
-      RegCreateKeyExW(hive, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &classes, nullptr);
-  if (status != ERROR_SUCCESS) return HRESULT_FROM_WIN32(status);
-  HRESULT result = install ? Register(classes) : Unregister(classes);
-  if (install && FAILED(result)) Unregister(classes);
-  DWORD subkeys = 1, values = 1;
-  RegQueryInfoKeyW(classes, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
-                   nullptr, nullptr, nullptr);
-  RegCloseKey(classes);
-  if (subkeys == 0 && values == 0) RegDeleteKeyW(hive, path);
+  HRESULT result;
+  if (install) {
+    auto* undo = static_cast<Undo*>(
+        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, kEntryCount * sizeof(Undo)));
+    if (undo == nullptr) return E_OUTOFMEMORY;
+    size_t done = 0;
+    result = Register(hive, undo, &done);
+    if (FAILED(result)) Rollback(hive, undo, done + 1);  // the failed one may have made its key
+    HeapFree(GetProcessHeap(), 0, undo);
+  } else {
+    result = Unregister(hive);
+  }
+  wchar_t classes[] = L"Software\\Classes";
+  DeleteKeyIfEmpty(hive, classes, 0);
+  TellShell();
   return result;
 }
 

@@ -1,5 +1,6 @@
-// The COM server's entry points: the class factory of the one decoder class,
-// and whether the DLL may be unloaded. Nothing runs at load or unload.
+// The COM server's entry points: the class factories of the decoder and of the
+// property handler, and whether the DLL may be unloaded. Nothing runs at load
+// or unload.
 
 #include "wic/codec.h"
 
@@ -12,10 +13,14 @@ void FreeObject(void* object) { HeapFree(GetProcessHeap(), 0, object); }
 
 namespace {
 
-// One factory for the whole process, never freed: each reference to it holds
-// the server, as a lock does.
+// One factory a class for the whole process, never freed: each reference to
+// it holds the server, as a lock does.
 class Factory final : public IClassFactory {
  public:
+  using Create = HRESULT (*)(REFIID iid, void** out);
+  constexpr Factory(const GUID& clsid, Create create) : clsid(clsid), create_(create) {}
+  const GUID& clsid;
+
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (out == nullptr) return E_POINTER;
     if (!SameGuid(iid, IID_IUnknown) && !SameGuid(iid, IID_IClassFactory)) {
@@ -33,7 +38,7 @@ class Factory final : public IClassFactory {
     if (out == nullptr) return E_POINTER;
     *out = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    return CreateDecoder(iid, out);
+    return create_(iid, out);
   }
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
     if (lock)
@@ -42,9 +47,13 @@ class Factory final : public IClassFactory {
       InterlockedDecrement(&serverHolds);
     return S_OK;
   }
+
+ private:
+  Create create_;
 };
 
-constinit Factory factory;
+constinit Factory factories[] = {{kDecoderClsid, CreateDecoder},
+                                 {kPropertyHandlerClsid, CreatePropertyHandler}};
 
 }  // namespace
 }  // namespace wic
@@ -58,8 +67,9 @@ extern "C" void __cxa_pure_virtual() { __builtin_trap(); }
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  if (!wic::SameGuid(clsid, wic::kDecoderClsid)) return CLASS_E_CLASSNOTAVAILABLE;
-  return wic::factory.QueryInterface(iid, out);
+  for (wic::Factory& factory : wic::factories)
+    if (wic::SameGuid(clsid, factory.clsid)) return factory.QueryInterface(iid, out);
+  return CLASS_E_CLASSNOTAVAILABLE;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {

@@ -8,10 +8,6 @@ both builds of the tool must produce the very same files.
                     [--samples DIR]
 
 With WPP_MAKE_WPP naming make_wpp, the samples in --samples are remade and compared.
-
-Where every start of the tool is dear (a Windows build under Wine under an
-instruction emulator), WPP_TOOL_STARTS=2 runs only the test that takes two:
-every other case is the same code, run natively and in the other builds.
 """
 
 import argparse
@@ -288,8 +284,6 @@ def main():
     ARGS, rest = parser.parse_known_args()
     os.makedirs(ARGS.scratch, exist_ok=True)
     ARGS.tool, ARGS.plugin = os.path.abspath(ARGS.tool), os.path.abspath(ARGS.plugin)
-    if os.environ.get("WPP_TOOL_STARTS") == "2":
-        rest += ["-k", "test_a_sample_converts_and_a_foreign_file_is_refused"]
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 
 

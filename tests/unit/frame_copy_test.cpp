@@ -4,7 +4,10 @@
 
 #include "wic/frame_copy.h"
 
+#include <string>
+
 #include "tests/support/bytes_and_files.h"
+#include "wpp/bytes.h"
 
 namespace {
 
@@ -21,6 +24,34 @@ TEST(FrameCopy, JudgesAStreamByItsHeadAndItsLength) {
   testwpp::Bytes wrong = image;
   wrong[16] += 2;  // dataLength no longer 2 * w * h + 4
   EXPECT_EQ(wic::JudgeStream(wrong.data(), 24, size), wic::StreamVerdict::NotWpp);
+}
+
+TEST(FrameCopy, DescribesWhatTheStreamHoldsInWindowsOwnForm) {
+  const struct {
+    uint16_t width, height;
+    const char16_t* dimensions;
+  } cases[] = {{1, 1, u"1 x 1"},
+               {640, 480, u"640 x 480"},
+               {317, 211, u"317 x 211"},
+               {10, 65535, u"10 x 65535"},
+               {65535, 7, u"65535 x 7"}};
+  for (const auto& c : cases) {
+    testwpp::Bytes image(24 + 2 * c.width * c.height);
+    wpp::StoreLe32(image.data() + 16, 2 * c.width * c.height + 4);
+    wpp::StoreLe16(image.data() + 20, c.width);
+    wpp::StoreLe16(image.data() + 22, c.height);
+    wic::PictureFacts facts;
+    ASSERT_TRUE(wic::DescribePicture(image.data(), 24, image.size(), &facts)) << c.width;
+    EXPECT_EQ(facts.width, c.width);
+    EXPECT_EQ(facts.height, c.height);
+    EXPECT_EQ(facts.bitDepth, 16u);
+    EXPECT_TRUE(std::u16string(facts.dimensions) == c.dimensions) << c.width << "x" << c.height;
+    // A stream cut short, a head cut short, a header refused: nothing.
+    EXPECT_FALSE(wic::DescribePicture(image.data(), 24, image.size() - 1, &facts));
+    EXPECT_FALSE(wic::DescribePicture(image.data(), 23, image.size(), &facts));
+    image[16] ^= 2;
+    EXPECT_FALSE(wic::DescribePicture(image.data(), 24, image.size(), &facts));
+  }
 }
 
 TEST(FrameCopy, RefusesWhatWicsDecodersRefuse) {
@@ -41,7 +72,9 @@ TEST(FrameCopy, RefusesWhatWicsDecodersRefuse) {
       {"past the right edge", {5, 0, 2, 1}, 4, 4, CopyCheck::InvalidArgument},
       {"past the bottom", {0, 4, 1, 2}, 2, 4, CopyCheck::InvalidArgument},
       {"a negative width", {0, 0, -1, 1}, 2, 2, CopyCheck::InvalidArgument},
+      {"a negative height", {0, 0, 1, -1}, 2, 2, CopyCheck::InvalidArgument},
       {"x + width wrapping 32 bits", {0x7FFFFFFF, 0, 2, 1}, 4, 4, CopyCheck::InvalidArgument},
+      {"y + height wrapping 32 bits", {0, 0x7FFFFFFF, 1, 2}, 2, 4, CopyCheck::InvalidArgument},
       {"an empty rect", {6, 5, 0, 0}, 0, 0, CopyCheck::Nothing},
   };
   for (const auto& c : cases) {

@@ -13,6 +13,8 @@ namespace {
 
 using wpp::LoadLe16;
 
+HRESULT CodecCanUnload();
+
 constexpr uint8_t kText[] = "Not a picture: a line of text, longer than a WPP header.\r\n";
 
 // A frame's pixels in rect into a buffer of exactly the size WIC asks for,
@@ -111,12 +113,15 @@ void CheckDecoder(HRESULT made, IWICBitmapDecoder* decoder, const Picture& p) {
 // An IStream over bytes in memory that the test steers: reads that deliver
 // at most chunk bytes, that fail from a given call on, a length claimed
 // beyond the bytes there are, and seeks that dawdle (so that two threads'
-// seeks and reads interleave unless the decoder keeps them apart). It counts
-// reads begun past its end.
+// seeks and reads interleave unless the decoder keeps them apart), reads
+// that say they brought more than asked for, and a position it will not seek
+// back to. It counts reads begun past its end.
 class TestStream final : public IStream {
  public:
   TestStream(const uint8_t* bytes, uint32_t size) : bytes_(bytes), size_(size) {}
   uint32_t chunk = 0xFFFFFFFF, failFromRead = 0xFFFFFFFF, claimedExtra = 0;
+  uint32_t overclaim = 0;       // bytes a read says it delivered beyond those asked for
+  uint64_t failSeekTo = ~0ull;  // a position that seeks to it refuse
   bool dawdle = false;
   uint32_t readsPastEnd = 0;
   LONG references = 1;
@@ -143,14 +148,15 @@ class TestStream final : public IStream {
     if (n > left) n = left;
     memcpy(into, bytes_ + position_, static_cast<size_t>(n));
     position_ += n;
-    if (got != nullptr) *got = static_cast<ULONG>(n);
+    if (got != nullptr) *got = static_cast<ULONG>(n + overclaim);
     return n == count ? S_OK : S_FALSE;
   }
   HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* at) override {
     const int64_t base = origin == STREAM_SEEK_SET   ? 0
                          : origin == STREAM_SEEK_CUR ? static_cast<int64_t>(position_)
                                                      : int64_t{size_} + claimedExtra;
-    if (base + move.QuadPart < 0) return STG_E_INVALIDFUNCTION;
+    if (base + move.QuadPart < 0 || static_cast<uint64_t>(base + move.QuadPart) == failSeekTo)
+      return STG_E_INVALIDFUNCTION;
     position_ = static_cast<uint64_t>(base + move.QuadPart);
     if (at != nullptr) at->QuadPart = position_;
     if (dawdle) Sleep(1);
@@ -373,7 +379,9 @@ void CheckDecoderCalls() {
         {{0, 0, 1, 6}, 2, 12, E_INVALIDARG},
         {{5, 0, 2, 1}, 4, 4, E_INVALIDARG},
         {{0, 0, -1, 1}, 2, 2, E_INVALIDARG},
+        {{0, 0, 1, -1}, 2, 2, E_INVALIDARG},
         {{0x7FFFFFFF, 0, 2, 1}, 4, 4, E_INVALIDARG},
+        {{0, 0x7FFFFFFF, 1, 2}, 2, 4, E_INVALIDARG},
         {{0, 0, 6, 2}, 11, 40, E_INVALIDARG},
         {{0, 0, 6, 5}, 12, 59, WINCODEC_ERR_INSUFFICIENTBUFFER},
         {{0, 0, 6, 5}, 0xFFFFFFFF, 0xFFFFFFFF, WINCODEC_ERR_INSUFFICIENTBUFFER},
@@ -388,6 +396,302 @@ void CheckDecoderCalls() {
   }
   palette->Release();
   decoder->Release();
+  ExpectEqual(stream.references, 1, "the stream's references given back");
+  LocalFree(p.bytes);
+}
+
+// The property handler as Explorer finds it: the class that the registry
+// names for .wpp, never spelled here.
+HRESULT CreatePropertyHandler(REFIID iid, void** out) {
+  *out = nullptr;
+  HKEY key;
+  wchar_t text[40] = {};
+  DWORD size = sizeof text - sizeof text[0];
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\PropertySystem\\"
+                    L"PropertyHandlers\\.wpp",
+                    0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+    return REGDB_E_CLASSNOTREG;
+  const LONG status =
+      RegQueryValueExW(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size);
+  RegCloseKey(key);
+  CLSID clsid;
+  if (status != ERROR_SUCCESS || FAILED(CLSIDFromString(text, &clsid))) return REGDB_E_CLASSNOTREG;
+  return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out);
+}
+
+// The system's image properties, spelled here apart from the codec.
+constexpr GUID kImageProperties = {
+    0x6444048F, 0x4C8B, 0x11D1, {0x8B, 0x70, 0x08, 0x00, 0x36, 0xB1, 0x1A, 0x03}};
+constexpr PROPERTYKEY kHorizontalSize = {kImageProperties, 3},
+                      kVerticalSize = {kImageProperties, 4}, kBitDepth = {kImageProperties, 7},
+                      kDimensions = {kImageProperties, 13};
+
+// The handler's answers for the stream, as Explorer reads them: false when
+// Initialize refuses it. text holds Dimensions, narrowed.
+struct Answers {
+  DWORD count;
+  uint32_t width, height, bitDepth;
+  char text[32];
+};
+bool AskHandler(IStream* stream, Answers* a) {
+  *a = {};
+  IInitializeWithStream* init = nullptr;
+  if (FAILED(CreatePropertyHandler(IID_IInitializeWithStream, reinterpret_cast<void**>(&init))))
+    return Expect(false, "the registered property handler made");
+  IPropertyStore* store = nullptr;
+  const bool read = SUCCEEDED(init->Initialize(stream, STGM_READ));
+  if (read &&
+      ExpectEqual(init->QueryInterface(IID_IPropertyStore, reinterpret_cast<void**>(&store)), S_OK,
+                  "IPropertyStore")) {
+    store->GetCount(&a->count);
+    const struct {
+      const PROPERTYKEY* key;
+      VARTYPE type;
+      uint32_t* number;
+    } values[] = {{&kHorizontalSize, VT_UI4, &a->width},
+                  {&kVerticalSize, VT_UI4, &a->height},
+                  {&kBitDepth, VT_UI4, &a->bitDepth},
+                  {&kDimensions, VT_LPWSTR, nullptr}};
+    for (const auto& v : values) {
+      PROPVARIANT value;
+      if (ExpectEqual(store->GetValue(*v.key, &value), S_OK, "GetValue") &&
+          ExpectEqual(value.vt, v.type, "the value's type")) {
+        if (v.number != nullptr) *v.number = value.ulVal;
+        for (int i = 0; v.number == nullptr && i < 31 && value.pwszVal[i] != L'\0'; ++i)
+          a->text[i] = static_cast<char>(value.pwszVal[i]);
+      }
+      PropVariantClear(&value);
+    }
+    PROPVARIANT other;
+    const PROPERTYKEY title = {kImageProperties, 2};
+    ExpectEqual(store->GetValue(title, &other), S_OK, "GetValue of a property it lacks");
+    ExpectEqual(other.vt, VT_EMPTY, "VT_EMPTY");
+    ExpectEqual(store->SetValue(kDimensions, other) == S_OK, false, "SetValue refused");
+    IPropertyStoreCapabilities* capabilities = nullptr;
+    if (ExpectEqual(init->QueryInterface(IID_IPropertyStoreCapabilities,
+                                         reinterpret_cast<void**>(&capabilities)),
+                    S_OK, "IPropertyStoreCapabilities")) {
+      ExpectEqual(capabilities->IsPropertyWritable(kDimensions), S_FALSE, "read-only");
+      capabilities->Release();
+    }
+    ExpectEqual(SUCCEEDED(init->Initialize(stream, STGM_READ)), false, "a second Initialize");
+    store->Release();
+  }
+  init->Release();
+  return read;
+}
+
+}  // namespace
+
+// The handler's answers for WPP files of the samples' sizes and others, and
+// for files it must refuse.
+void CheckProperties() {
+  caseName = "the property handler";
+  const struct {
+    uint32_t width, height;
+    uint32_t cut;  // bytes cut from the file's end
+    const char* dimensions;
+  } cases[] = {{640, 480, 0, "640 x 480"}, {317, 211, 0, "317 x 211"}, {1, 1, 0, "1 x 1"},
+               {65535, 1, 0, "65535 x 1"}, {5, 4, 1, nullptr},         {5, 4, 41, nullptr},
+               {5, 4, 44 - 23, nullptr},   {5, 4, 44, nullptr}};
+  for (const auto& c : cases) {
+    const Picture p = MakePicture(c.width, c.height);
+    caseWidth = p.width;
+    caseHeight = p.height;
+    char16_t path[kPathChars];
+    IWICStream* stream = nullptr;
+    Answers a;
+    if (WriteTempFile(u"wpp_wic_properties.wpp", p.bytes, p.size - c.cut, path) &&
+        SUCCEEDED(factory->CreateStream(&stream)) &&
+        SUCCEEDED(
+            stream->InitializeFromFilename(reinterpret_cast<const wchar_t*>(path), GENERIC_READ))) {
+      if (ExpectEqual(AskHandler(stream, &a), c.dimensions != nullptr, "Initialize") &&
+          c.dimensions != nullptr) {
+        ExpectEqual(a.count, 4, "GetCount");
+        ExpectEqual(a.width, c.width, "System.Image.HorizontalSize");
+        ExpectEqual(a.height, c.height, "System.Image.VerticalSize");
+        ExpectEqual(a.bitDepth, 16, "System.Image.BitDepth");
+        Expect(SameText(a.text, c.dimensions), "System.Image.Dimensions");
+      }
+    }
+    if (stream != nullptr) stream->Release();
+    DeleteFileW(reinterpret_cast<const wchar_t*>(path));
+    LocalFree(p.bytes);
+  }
+  caseWidth = caseHeight = 0;
+}
+
+bool PrintDetails(const char16_t* file) {
+  IWICStream* stream = nullptr;
+  Answers a;
+  const bool ok = SUCCEEDED(factory->CreateStream(&stream)) &&
+                  SUCCEEDED(stream->InitializeFromFilename(reinterpret_cast<const wchar_t*>(file),
+                                                           GENERIC_READ)) &&
+                  AskHandler(stream, &a);
+  if (ok)
+    Print("HorizontalSize ", a.width, ", VerticalSize ", a.height, ", BitDepth ", a.bitDepth,
+          ", Dimensions \"", a.text, "\"\r\n");
+  if (stream != nullptr) stream->Release();
+  return ok;
+}
+
+namespace {
+
+// Streams that lie: a read that says it brought more than it was asked
+// for, and a stream that cannot seek back to where its caller left it. The
+// decoder and the property handler refuse both, and give back every
+// reference.
+void CheckLyingStreams() {
+  const Picture p = MakePicture(6, 5);
+  const struct {
+    const char* name;
+    uint32_t overclaim;
+    bool failSeekBack;
+  } cases[] = {{"a stream that claims a byte more than asked for", 1, false},
+               {"a stream that claims 4 GiB", 0xFFFFFFFF - 24, false},
+               {"a stream that cannot seek back", 0, true}};
+  for (const auto& c : cases) {
+    caseName = c.name;
+    TestStream stream(p.bytes, p.size);
+    LARGE_INTEGER seven;
+    seven.QuadPart = 7;
+    stream.Seek(seven, STREAM_SEEK_SET, nullptr);
+    stream.overclaim = c.overclaim;
+    if (c.failSeekBack) stream.failSeekTo = 7;
+    IWICBitmapDecoder* decoder = nullptr;
+    if (ExpectEqual(factory->CreateDecoder(kContainerFormat, nullptr, &decoder), S_OK,
+                    "CreateDecoder")) {
+      DWORD capability = 0;
+      Expect(FAILED(decoder->QueryCapability(&stream, &capability)), "QueryCapability fails");
+      Expect(FAILED(decoder->Initialize(&stream, WICDecodeMetadataCacheOnDemand)),
+             "Initialize fails");
+      decoder->Release();
+    }
+    Answers a;
+    Expect(!AskHandler(&stream, &a), "the property handler's Initialize fails");
+    ExpectEqual(stream.references, 1, "the stream's references given back");
+  }
+  LocalFree(p.bytes);
+}
+
+// What every COM object of the codec answers, through the codec's own entry
+// points, for the classes that WIC and the registry name: each interface ID
+// that matters, with IUnknown's identity and *out nulled on refusal; the
+// class factory's refusals; and the server's holds against DllCanUnloadNow.
+void CheckComContract() {
+  caseName = "the COM contract";
+  HMODULE codec = GetModuleHandleW(L"wppwic.dll");
+  using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  auto* getClassObject =
+      codec == nullptr ? nullptr
+                       : reinterpret_cast<GetClassObject>(
+                             reinterpret_cast<void*>(GetProcAddress(codec, "DllGetClassObject")));
+  IWICBitmapDecoder* decoder = nullptr;
+  IWICBitmapDecoderInfo* info = nullptr;
+  CLSID decoderClass = {};
+  if (!Expect(getClassObject != nullptr, "the codec's DllGetClassObject") ||
+      !ExpectEqual(factory->CreateDecoder(kContainerFormat, nullptr, &decoder), S_OK, "a decoder"))
+    return;
+  if (SUCCEEDED(decoder->GetDecoderInfo(&info))) {
+    info->GetCLSID(&decoderClass);
+    info->Release();
+  }
+  IPersist* junk = reinterpret_cast<IPersist*>(0x1);  // never called: a refusal must null it
+  IUnknown* handler = nullptr;
+  CreatePropertyHandler(IID_IUnknown, reinterpret_cast<void**>(&handler));
+  const Picture p = MakePicture(6, 5);
+  TestStream stream(p.bytes, p.size);
+  IWICBitmapFrameDecode* frame = nullptr;
+  decoder->Initialize(&stream, WICDecodeMetadataCacheOnDemand);
+  decoder->GetFrame(0, &frame);
+  IClassFactory* classFactory = nullptr;
+  ExpectEqual(
+      getClassObject(decoderClass, IID_IClassFactory, reinterpret_cast<void**>(&classFactory)),
+      S_OK, "DllGetClassObject for the decoder's class");
+
+  // Which interface each object answers for, one bit an object.
+  enum : uint8_t { kFactory = 1, kDecoder = 2, kFrame = 4, kHandler = 8 };
+  IUnknown* const objects[] = {classFactory, decoder, frame, handler};
+  const struct {
+    const IID* iid;
+    uint8_t answers;
+  } matrix[] = {
+      {&IID_IUnknown, kFactory | kDecoder | kFrame | kHandler},
+      {&IID_IClassFactory, kFactory},
+      {&IID_IWICBitmapDecoder, kDecoder},
+      {&IID_IWICBitmapSource, kFrame},
+      {&IID_IWICBitmapFrameDecode, kFrame},
+      {&IID_IInitializeWithStream, kHandler},
+      {&IID_IPropertyStore, kHandler},
+      {&IID_IPropertyStoreCapabilities, kHandler},
+      {&IID_IWICBitmapEncoder, 0},
+      {&IID_IMarshal, 0},
+      {&IID_IStream, 0},
+      {&IID_IPersist, 0},
+  };
+  for (uint32_t o = 0; o < 4; ++o) {
+    IUnknown* object = objects[o];
+    if (!Expect(object != nullptr, "the object made")) continue;
+    IUnknown* identity = nullptr;
+    object->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity));
+    for (const auto& m : matrix) {
+      void* out = junk;
+      const bool answers = (m.answers & (1u << o)) != 0;
+      const HRESULT result = object->QueryInterface(*m.iid, &out);
+      if (!answers) {
+        ExpectEqual(result, E_NOINTERFACE, "QueryInterface refuses");
+        Expect(out == nullptr, "a refusal nulls *out");
+        continue;
+      }
+      if (!ExpectEqual(result, S_OK, "QueryInterface answers") || out == nullptr) continue;
+      IUnknown* again = nullptr;
+      static_cast<IUnknown*>(out)->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&again));
+      Expect(again == identity, "IUnknown is the object's one identity");
+      if (again != nullptr) again->Release();
+      static_cast<IUnknown*>(out)->Release();
+    }
+    if (identity != nullptr) identity->Release();
+  }
+
+  void* out = junk;
+  const GUID foreign = {0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
+  ExpectEqual(getClassObject(foreign, IID_IClassFactory, &out), CLASS_E_CLASSNOTAVAILABLE,
+              "DllGetClassObject for a foreign class");
+  Expect(out == nullptr, "and *out nulled");
+  out = junk;
+  ExpectEqual(getClassObject(decoderClass, IID_IStream, &out), E_NOINTERFACE,
+              "DllGetClassObject for a foreign interface");
+  Expect(out == nullptr, "and *out nulled");
+  if (classFactory != nullptr) {
+    out = junk;
+    ExpectEqual(
+        classFactory->CreateInstance(reinterpret_cast<IUnknown*>(&stream), IID_IUnknown, &out),
+        CLASS_E_NOAGGREGATION, "aggregation refused");
+    Expect(out == nullptr, "and *out nulled");
+  }
+
+  // Every object, and the factory, holds the server; a lock does too.
+  if (frame != nullptr) frame->Release();
+  if (handler != nullptr) handler->Release();
+  decoder->Release();
+  ExpectEqual(CodecCanUnload(), S_FALSE, "DllCanUnloadNow while the factory is held");
+  if (classFactory != nullptr) {
+    classFactory->LockServer(TRUE);
+    IUnknown* made = nullptr;
+    classFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&made));
+    classFactory->Release();
+    ExpectEqual(CodecCanUnload(), S_FALSE, "DllCanUnloadNow while an object lives and a lock");
+    if (made != nullptr) made->Release();
+    ExpectEqual(CodecCanUnload(), S_FALSE, "DllCanUnloadNow while locked");
+    getClassObject(decoderClass, IID_IClassFactory, reinterpret_cast<void**>(&classFactory));
+    classFactory->LockServer(FALSE);
+    classFactory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&made));
+    classFactory->Release();
+    ExpectEqual(CodecCanUnload(), S_FALSE, "DllCanUnloadNow while an object lives");
+    if (made != nullptr) made->Release();
+  }
+  ExpectEqual(CodecCanUnload(), S_OK, "DllCanUnloadNow once all is released");
   ExpectEqual(stream.references, 1, "the stream's references given back");
   LocalFree(p.bytes);
 }
@@ -539,7 +843,41 @@ DWORD WINAPI DecodeBands(void* parameter) {
   return 0;
 }
 
+// Two threads' Initialize on one decoder: one takes its stream, the other
+// is told that the decoder has one, and no reference is kept twice.
+struct InitializeWork {
+  IWICBitmapDecoder* decoder;
+  IStream* stream;
+  HRESULT result;
+};
+DWORD WINAPI InitializeOne(void* parameter) {
+  auto* work = static_cast<InitializeWork*>(parameter);
+  work->result = work->decoder->Initialize(work->stream, WICDecodeMetadataCacheOnDemand);
+  return 0;
+}
+
 void CheckThreads() {
+  caseName = "two threads initializing one decoder";
+  const Picture small = MakePicture(4, 3);
+  TestStream first(small.bytes, small.size), second(small.bytes, small.size);
+  first.dawdle = second.dawdle = true;
+  IWICBitmapDecoder* made = nullptr;
+  if (ExpectEqual(factory->CreateDecoder(kContainerFormat, nullptr, &made), S_OK, "a decoder")) {
+    InitializeWork work[2] = {{made, &first, E_FAIL}, {made, &second, E_FAIL}};
+    HANDLE threads[2];
+    for (int i = 0; i < 2; ++i)
+      threads[i] = CreateThread(nullptr, 0, InitializeOne, &work[i], 0, nullptr);
+    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    for (HANDLE thread : threads) CloseHandle(thread);
+    ExpectEqual((work[0].result == S_OK) + (work[1].result == S_OK), 1, "one Initialize succeeds");
+    ExpectEqual(
+        (work[0].result == WINCODEC_ERR_WRONGSTATE) + (work[1].result == WINCODEC_ERR_WRONGSTATE),
+        1, "the other is told the decoder has a stream");
+    made->Release();
+  }
+  ExpectEqual(first.references + second.references, 2, "the streams' references given back");
+  LocalFree(small.bytes);
+
   caseName = "two threads on one decoder";
   const Picture p = MakePicture(300, 200);
   TestStream stream(p.bytes, p.size);
@@ -566,10 +904,38 @@ void CheckDecoding() {
   CheckSizes();
   CheckBadFiles();
   CheckStreams();
+  CheckLyingStreams();
   CheckDecoderCalls();
+  CheckComContract();
   CheckOtherFormats();
   CheckThreads();
   CheckLifetimes();
+}
+
+void CheckDecodingBriefly() {
+  caseName = "decoding through WIC";
+  const uint32_t sizes[][2] = {{1, 1}, {17, 5}, {317, 211}};
+  for (const auto& size : sizes) {
+    const Picture p = MakePicture(size[0], size[1]);
+    caseWidth = p.width;
+    caseHeight = p.height;
+    char16_t path[kPathChars];
+    IWICBitmapDecoder* decoder = nullptr;
+    if (WriteTempFile(u"wpp_wic_emulated.wpp", p.bytes, p.size, path)) {
+      const HRESULT made = DecoderForFile(path, &decoder);
+      CheckDecoder(made, decoder, p);
+    }
+    DeleteFileW(reinterpret_cast<const wchar_t*>(path));
+    LocalFree(p.bytes);
+  }
+  caseWidth = caseHeight = 0;
+  caseName = "a bad file";
+  char16_t path[kPathChars];
+  IWICBitmapDecoder* decoder = nullptr;
+  if (WriteTempFile(u"wpp_wic_emulated.wpp", kText, sizeof kText - 1, path))
+    Expect(FAILED(DecoderForFile(path, &decoder)), "text refused");
+  if (decoder != nullptr) decoder->Release();
+  DeleteFileW(reinterpret_cast<const wchar_t*>(path));
 }
 
 bool ConvertToPng(const char16_t* folder, const char16_t* file) {

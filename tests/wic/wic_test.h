@@ -8,6 +8,12 @@
 //   wic_test --png FOLDER F... each WPP file through WIC to FOLDER\NAME.png
 //   wic_test --bench           CopyPixels against the stream's own read
 //                              (bench/wic_bench.cpp)
+//   wic_test --details F...    the property handler's answers for each file
+//   wic_test --installed --png|--details ...   the same of a codec that its
+//                              installer registered: regsvr32 is not run
+//   wic_test --emulated        for an emulated 32-bit Wine, where each
+//                              process costs a minute: one regsvr32 each
+//                              way, a few pictures, the registry read in-process
 #pragma once
 
 #include "tests/bare/verdicts.h"
@@ -39,6 +45,12 @@ void CheckFrame(IWICBitmapFrameDecode* frame, const Picture& p);
 
 // The checks of wic_decode.cpp, with the codec registered machine-wide.
 void CheckDecoding();
+// The property handler, found through the registry, on WPP files and bad ones.
+void CheckProperties();
+// Its answers for a file, printed; false when it refuses the file.
+bool PrintDetails(const char16_t* file);
+// A few pictures decoded through WIC, exactly, and a bad file refused.
+void CheckDecodingBriefly();
 // A WPP file decoded through WIC and written as FOLDER\NAME.png by WIC's encoder.
 bool ConvertToPng(const char16_t* folder, const char16_t* file);
 // The benchmark's run and its report; false when a call failed.
