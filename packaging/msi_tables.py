@@ -53,9 +53,12 @@ def value_of(kind, data, module, file_key):
         return "#%d" % struct.unpack("<i", struct.pack("<I", int(data)))[0]
     if kind == "binary":
         return "#x" + data
+    if data == "" and kind in ("sz", "none"):
+        # No value: the installer writes an empty text. It has no typeless
+        # value; where one is written (OpenWithProgids' names), an empty text
+        # is read the same.
+        return ""
     if kind in ("sz", "expand_sz"):
-        if data == "":
-            raise ValueError("an empty text (the installer writes none)")
         text = formatted(data).replace(formatted(module), "[#%s]" % file_key)
         if kind == "expand_sz":
             return "#%" + text

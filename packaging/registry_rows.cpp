@@ -65,6 +65,8 @@ const wchar_t* TypeName(DWORD type) {
       return L"dword";
     case REG_BINARY:
       return L"binary";
+    case REG_NONE:
+      return L"none";
     default:
       return L"other";
   }
