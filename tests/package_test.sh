@@ -18,8 +18,10 @@ trap 'rm -rf "$scratch"' EXIT
 fail=0
 
 export WPP_SETUP_DONE=1
-bash scripts/package "$scratch/first" >/dev/null
+WPP_PACKAGE_STAGE=$scratch/stage bash scripts/package "$scratch/first" >/dev/null
 archive=$(cd "$scratch/first" && ls wpp-*.zip)
+version=${archive#wpp-}
+version=${version%.zip}
 # Built again in another folder by the check a user can run: the same bytes,
 # or which entry differs and which package version differs from BUILDINFO.
 bash scripts/package --check "$scratch/first/$archive" || fail=1
@@ -35,7 +37,7 @@ fi
 # As a user gets it.
 user=$scratch/user
 mkdir "$user"
-cp "$scratch/first/$archive" "$scratch/first/SHA256SUMS" "$user/"
+cp "$scratch/first/$archive" "$scratch/first/"wpp-*.msi "$scratch/first/SHA256SUMS" "$user/"
 (cd "$user" && unzip -q "$archive" && sha256sum --quiet -c SHA256SUMS) || fail=1
 want=$scratch/want
 mkdir "$want"
@@ -97,6 +99,9 @@ same = png.size == (width, height) and list(png.getdata()) == want
 print("package: the PNG through WIC holds %s pixels" % ("the WPP file's" if same else "other"))
 sys.exit(0 if same else 1)
 EOF
+
+bash tests/msi_test.sh "$scratch/first" "$scratch/stage" "$version" "$scratch/png-x64/colour-bars.png" ||
+  fail=1
 
 if [ $fail = 0 ]; then echo "package: 1 passed, 0 failed"; else echo "package: 0 passed, 1 failed"; fi
 exit $fail

@@ -521,18 +521,26 @@ extern "C" void WINAPI Start() {
                                      IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))),
           "the imaging factory"))
     Finish("wic test");
-  const bool more = NextArgument(&line, word);
+  bool more = NextArgument(&line, word);
+  // --installed: the codec is registered already (by its installer), so WIC
+  // and the shell's own lookup alone must find it; no regsvr32 around the mode.
+  const bool installed = more && SameWideText(word, "--installed");
+  if (installed) more = NextArgument(&line, word);
+  const auto registered = [&] { return installed || Expect(Regsvr32(u"/s", false), "regsvr32"); };
+  const auto unregister = [&] {
+    if (!installed) Expect(Regsvr32(u"/s", true), "regsvr32 /u");
+  };
   const bool png = more && SameWideText(word, "--png");
   if (more && SameWideText(word, "--emulated")) {
     CheckEmulated();
   } else if (more && SameWideText(word, "--details")) {
     caseName = "the property handler";
-    if (Expect(Regsvr32(u"/s", false), "regsvr32")) {
+    if (registered()) {
       while (NextArgument(&line, word)) {
         Print("file: ");
         Expect(PrintDetails(word), "answered");
       }
-      Expect(Regsvr32(u"/s", true), "regsvr32 /u");
+      unregister();
     }
   } else if (more && SameWideText(word, "--bench")) {
     if (Expect(Regsvr32(u"/s", false), "regsvr32")) {
@@ -544,9 +552,9 @@ extern "C" void WINAPI Start() {
     char16_t folder[kPathChars];
     caseName = "converting to PNG";
     if (Expect(NextArgument(&line, folder), "usage: wic_test --png FOLDER FILE.wpp...") &&
-        Expect(Regsvr32(u"/s", false), "regsvr32")) {
+        registered()) {
       while (NextArgument(&line, word)) Expect(ConvertToPng(folder, word), "converted");
-      Expect(Regsvr32(u"/s", true), "regsvr32 /u");
+      unregister();
     }
   } else {
     caseName = "the version resource";

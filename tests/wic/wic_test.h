@@ -9,6 +9,8 @@
 //   wic_test --bench           CopyPixels against the stream's own read
 //                              (bench/wic_bench.cpp)
 //   wic_test --details F...    the property handler's answers for each file
+//   wic_test --installed --png|--details ...   the same of a codec that its
+//                              installer registered: regsvr32 is not run
 //   wic_test --emulated        for an emulated 32-bit Wine, where each
 //                              process costs a minute: one regsvr32 each
 //                              way, a few pictures, the registry read in-process

@@ -1,0 +1,147 @@
+// Lists what a COM server's DllRegisterServer writes, without writing it:
+// the predefined keys are mapped onto scratch keys for the call (as
+// RegOverridePredefKey is meant for), then read back. The installer's
+// registry rows are made from this list, so they are the registration's own
+// table and never a second copy of it.
+//   registry_rows DLL    one line a value, tab-separated:
+//     value ROOT KEY NAME TYPE DATA   (NAME empty: the key's default value;
+//                                      DATA text, a decimal number or hex bytes)
+//     key ROOT KEY                    a key that holds nothing
+//     module PATH                     the DLL's own path, as it wrote it
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kScratch[] = L"Software\\wpp registration rows";
+struct Root {
+  HKEY predefined;
+  const wchar_t* name;
+};
+const Root kRoots[] = {
+    {HKEY_LOCAL_MACHINE, L"HKLM"}, {HKEY_CURRENT_USER, L"HKCU"}, {HKEY_CLASSES_ROOT, L"HKCR"}};
+// Registry limits: 255 characters a key name, 16,383 a value name.
+constexpr DWORD kNameChars = 16384;
+
+void Print(const std::wstring& line) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string utf8(size, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, utf8.data(), size, nullptr, nullptr);
+  std::printf("%s\n", utf8.c_str());
+}
+
+std::wstring Data(DWORD type, const std::vector<BYTE>& bytes) {
+  if (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ) {
+    std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+    while (!text.empty() && text.back() == L'\0') text.pop_back();
+    for (wchar_t& c : text)
+      if (c == L'\0') c = L'|';  // a list's separator; no text of ours holds one
+    return text;
+  }
+  if (type == REG_DWORD && bytes.size() == 4) {
+    const DWORD value = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | DWORD{bytes[3]} << 24;
+    return std::to_wstring(value);
+  }
+  std::wstring hex;
+  for (BYTE b : bytes) {
+    hex += L"0123456789ABCDEF"[b >> 4];
+    hex += L"0123456789ABCDEF"[b & 15];
+  }
+  return hex;
+}
+
+const wchar_t* TypeName(DWORD type) {
+  switch (type) {
+    case REG_SZ:
+      return L"sz";
+    case REG_EXPAND_SZ:
+      return L"expand_sz";
+    case REG_MULTI_SZ:
+      return L"multi_sz";
+    case REG_DWORD:
+      return L"dword";
+    case REG_BINARY:
+      return L"binary";
+    case REG_NONE:
+      return L"none";
+    default:
+      return L"other";
+  }
+}
+
+// Every value under key, and every key that holds nothing, depth first.
+void List(HKEY key, const std::wstring& root, const std::wstring& path) {
+  DWORD subkeys = 0, values = 0;
+  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
+                   nullptr, nullptr, nullptr);
+  if (subkeys == 0 && values == 0 && !path.empty()) Print(L"key\t" + root + L"\t" + path);
+  std::vector<wchar_t> name(kNameChars);
+  for (DWORD i = 0; i < values; ++i) {
+    DWORD chars = kNameChars, type = 0, size = 0;
+    if (RegEnumValueW(key, i, name.data(), &chars, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+      continue;
+    std::vector<BYTE> bytes(size);
+    chars = kNameChars;
+    RegEnumValueW(key, i, name.data(), &chars, nullptr, &type, bytes.data(), &size);
+    Print(L"value\t" + root + L"\t" + path + L"\t" + std::wstring(name.data(), chars) + L"\t" +
+          TypeName(type) + L"\t" + Data(type, bytes));
+  }
+  for (DWORD i = 0; i < subkeys; ++i) {
+    DWORD chars = kNameChars;
+    if (RegEnumKeyExW(key, i, name.data(), &chars, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      continue;
+    const std::wstring child(name.data(), chars);
+    HKEY sub;
+    if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS) continue;
+    List(sub, root, path.empty() ? child : path + L"\\" + child);
+    RegCloseKey(sub);
+  }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: registry_rows DLL\n");
+    return 1;
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);  // what a run that was stopped left
+  HKEY scratch[sizeof kRoots / sizeof kRoots[0]];
+  for (size_t i = 0; i < sizeof kRoots / sizeof kRoots[0]; ++i) {
+    const std::wstring path = std::wstring(kScratch) + L"\\" + kRoots[i].name;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &scratch[i], nullptr) != ERROR_SUCCESS) {
+      std::fprintf(stderr, "registry_rows: cannot make the scratch keys\n");
+      return 1;
+    }
+  }
+  HMODULE dll = LoadLibraryW(argv[1]);
+  const auto registerServer =
+      dll != nullptr ? reinterpret_cast<HRESULT(WINAPI*)()>(
+                           reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")))
+                     : nullptr;
+  HRESULT result = E_FAIL;
+  if (registerServer != nullptr) {
+    for (size_t i = 0; i < sizeof kRoots / sizeof kRoots[0]; ++i)
+      RegOverridePredefKey(kRoots[i].predefined, scratch[i]);
+    result = registerServer();
+    for (const Root& root : kRoots) RegOverridePredefKey(root.predefined, nullptr);
+  }
+  if (SUCCEEDED(result)) {
+    std::vector<wchar_t> path(MAX_PATH * 4);
+    const DWORD chars = GetModuleFileNameW(dll, path.data(), static_cast<DWORD>(path.size()));
+    Print(L"module\t" + std::wstring(path.data(), chars));
+    for (size_t i = 0; i < sizeof kRoots / sizeof kRoots[0]; ++i)
+      List(scratch[i], kRoots[i].name, L"");
+  } else {
+    std::fprintf(stderr, "registry_rows: DllRegisterServer of that DLL failed (0x%08lX)\n",
+                 static_cast<unsigned long>(result));
+  }
+  for (HKEY key : scratch) RegCloseKey(key);
+  RegDeleteTreeW(HKEY_CURRENT_USER, kScratch);
+  return SUCCEEDED(result) ? 0 : 1;
+}
