@@ -155,7 +155,9 @@ class TestStream final : public IStream {
     const int64_t base = origin == STREAM_SEEK_SET   ? 0
                          : origin == STREAM_SEEK_CUR ? static_cast<int64_t>(position_)
                                                      : int64_t{size_} + claimedExtra;
-    if (base + move.QuadPart < 0 || static_cast<uint64_t>(base + move.QuadPart) == failSeekTo)
+    // Only a seek to the position refuses; asking where the stream stands does not.
+    if (base + move.QuadPart < 0 ||
+        (origin == STREAM_SEEK_SET && static_cast<uint64_t>(move.QuadPart) == failSeekTo))
       return STG_E_INVALIDFUNCTION;
     position_ = static_cast<uint64_t>(base + move.QuadPart);
     if (at != nullptr) at->QuadPart = position_;
@@ -554,22 +556,27 @@ void CheckLyingStreams() {
   for (const auto& c : cases) {
     caseName = c.name;
     TestStream stream(p.bytes, p.size);
-    LARGE_INTEGER seven;
-    seven.QuadPart = 7;
-    stream.Seek(seven, STREAM_SEEK_SET, nullptr);
     stream.overclaim = c.overclaim;
-    if (c.failSeekBack) stream.failSeekTo = 7;
+    // Each call finds the stream where its caller left it, at 7.
+    const auto atSeven = [&] {
+      LARGE_INTEGER seven;
+      seven.QuadPart = 7;
+      stream.failSeekTo = ~0ull;
+      stream.Seek(seven, STREAM_SEEK_SET, nullptr);
+      if (c.failSeekBack) stream.failSeekTo = 7;
+      return &stream;
+    };
     IWICBitmapDecoder* decoder = nullptr;
     if (ExpectEqual(factory->CreateDecoder(kContainerFormat, nullptr, &decoder), S_OK,
                     "CreateDecoder")) {
       DWORD capability = 0;
-      Expect(FAILED(decoder->QueryCapability(&stream, &capability)), "QueryCapability fails");
-      Expect(FAILED(decoder->Initialize(&stream, WICDecodeMetadataCacheOnDemand)),
+      Expect(FAILED(decoder->QueryCapability(atSeven(), &capability)), "QueryCapability fails");
+      Expect(FAILED(decoder->Initialize(atSeven(), WICDecodeMetadataCacheOnDemand)),
              "Initialize fails");
       decoder->Release();
     }
     Answers a;
-    Expect(!AskHandler(&stream, &a), "the property handler's Initialize fails");
+    Expect(!AskHandler(atSeven(), &a), "the property handler's Initialize fails");
     ExpectEqual(stream.references, 1, "the stream's references given back");
   }
   LocalFree(p.bytes);
@@ -865,8 +872,11 @@ void CheckThreads() {
   if (ExpectEqual(factory->CreateDecoder(kContainerFormat, nullptr, &made), S_OK, "a decoder")) {
     InitializeWork work[2] = {{made, &first, E_FAIL}, {made, &second, E_FAIL}};
     HANDLE threads[2];
+    // Started together, so that both are inside Initialize at once unless it
+    // keeps them apart.
     for (int i = 0; i < 2; ++i)
-      threads[i] = CreateThread(nullptr, 0, InitializeOne, &work[i], 0, nullptr);
+      threads[i] = CreateThread(nullptr, 0, InitializeOne, &work[i], CREATE_SUSPENDED, nullptr);
+    for (HANDLE thread : threads) ResumeThread(thread);
     WaitForMultipleObjects(2, threads, TRUE, INFINITE);
     for (HANDLE thread : threads) CloseHandle(thread);
     ExpectEqual((work[0].result == S_OK) + (work[1].result == S_OK), 1, "one Initialize succeeds");

@@ -142,6 +142,7 @@ struct ForeignValue {
   const wchar_t* text;
 };
 const ForeignValue kForeign[] = {
+    {L".wpp", nullptr, L"another.Image"},
     {L".wpp", L"Content Type", L"image/x-another-wpp"},
     {L".wpp", L"OtherProgram", L"its own"},
     {L".wpp\\ShellEx\\{e357fccd-a995-4576-b01f-234630154e96}", nullptr,
@@ -173,7 +174,7 @@ bool ForeignKept() {
   return true;
 }
 void RemoveForeign() {
-  const wchar_t* const keys[] = {kForeign[2].key, L".wpp\\ShellEx", L".wpp"};
+  const wchar_t* const keys[] = {kForeign[3].key, L".wpp\\ShellEx", L".wpp"};
   for (const wchar_t* key : keys) RegDeleteKeyW(HKEY_CLASSES_ROOT, key);
 }
 
