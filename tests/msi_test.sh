@@ -52,7 +52,17 @@ snapshot() {  # NAME: the software keys, machine's and user's, and the files
       grep -vE '^\./(msi\.log|[a-z]+\.msi|windows/Installer)$' | sort) >"$scratch/$1-$kind"
   done
 }
-text() { case $1 in *.reg) iconv -f utf-16le -t utf-8 "$1" | tr -d '\r' ;; *) cat "$1" ;; esac; }
+# An export as text, less the keys Wine's own session writes when it likes
+# (its cache of the desktop's colours and metrics), which are no one's install.
+text() {
+  case $1 in
+    *.reg) iconv -f utf-16le -t utf-8 "$1" | tr -d '\r' |
+      awk 'index($0, "[HKEY_CURRENT_USER\\Software\\Wine\\Temporary System Parameters") == 1 {
+             skip = 1; next }
+           skip && /^$/ { skip = 0; next } !skip' ;;
+    *) cat "$1" ;;
+  esac
+}
 # Wine's rollback leaves the installer's own records of the components, as
 # empty keys, and the folder it made, empty: those, named, and nothing else,
 # are let pass there; the rest of that export is compared as text.
@@ -75,7 +85,7 @@ as_before() {  # NAME [--wine-rollback]: the snapshot of that name is the one be
     comm -23 "$scratch/before-d" "$scratch/$1-d" | grep -q . || cp "$scratch/before-d" "$scratch/$1-d"
   fi
   for part in machine.reg user.reg f d; do
-    cmp -s "$scratch/before-$part" "$scratch/$1-$part" || {
+    cmp -s <(text "$scratch/before-$part") <(text "$scratch/$1-$part") || {
       status=1
       echo "  $part differs:"
       diff <(text "$scratch/before-$part") <(text "$scratch/$1-$part") | head -n 40
