@@ -52,6 +52,31 @@ HRESULT DecoderForStream(IStream* stream, IWICBitmapDecoder** decoder);
 // The one frame's whole picture into a buffer; the result of the first call that fails.
 HRESULT DecodeWhole(IWICBitmapDecoder* decoder, const Picture& p, uint8_t* into);
 
+// The classes of the whole machine and of the user, as regedit exports them
+// (wic_registry.cpp); whether the registry's classes are now as they were then.
+struct Snapshot {
+  uint8_t* bytes[2];
+  uint32_t size[2];
+};
+Snapshot TakeSnapshot();
+void FreeSnapshot(const Snapshot& s);
+bool ClassesAsAt(const Snapshot& then);
+// The decoder's and the property handler's classes, as WIC and the shell
+// find them (LearnClasses), never spelled here.
+extern wchar_t decoderClass[40], handlerClass[40];
+void LearnClasses();
+// The text with %D, %H and %M (those classes and the codec's path) filled in.
+void Fill(const wchar_t* pattern, wchar_t* out);
+// A value's type and bytes under a root; false when the key or the value is
+// not there. No name and no data: whether the key is there.
+enum Root : uint8_t { kClasses, kCurrentVersion, kCurrentVersion64 };
+bool ReadValue(HKEY hive, Root root, const wchar_t* key, const wchar_t* name, DWORD* type,
+               BYTE* data, DWORD* size, REGSAM view = 0);
+// Every value that registering writes, read back from the hive: there,
+// exactly, where the codec is registered there (and for those both widths
+// share, while another width's is), and gone elsewhere.
+void ExpectRegistry(HKEY hive, bool registered, bool sharedStay = false);
+
 // The registration cases (wic_registration.cpp); the decoding and property
 // cases run inside them, with the codec registered machine-wide.
 void CheckRegistration();
