@@ -89,9 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   GdkPixbufModule module = {};
   fill_vtable(&module);
   const bool askErrors = (e.control & 2) == 0;
-  const bool huge = e.bodySize >= wpp::kHeaderSize &&
-                    uint64_t{ParseWppHeader(e.body).width} * ParseWppHeader(e.body).height >
-                        kLargestPixels;
+  const bool huge =
+      e.bodySize >= wpp::kHeaderSize &&
+      uint64_t{ParseWppHeader(e.body).width} * ParseWppHeader(e.body).height > kLargestPixels;
   // The image in a block of its own size, so a read past it is caught.
   auto* image = static_cast<uint8_t*>(malloc(e.bodySize + 1));
   memcpy(image, e.body, e.bodySize);
