@@ -141,7 +141,7 @@ def feed(GdkPixbuf, data, piece):
 
 def part_install():
     stage = os.path.join(SCRATCH, "stage")
-    subprocess.run(["cmake", "--install", BUILD, "--component", "Unspecified"], check=True,
+    subprocess.run(["cmake", "--install", BUILD], check=True,
                    env=dict(os.environ, DESTDIR=stage), stdout=subprocess.DEVNULL)
     module = stage + LOADERS + "/libpixbufloader-wpp.so"
     check(os.path.isfile(module), "the module installed in " + LOADERS)
