@@ -44,9 +44,16 @@ bool WholeImageAhead(QIODevice* device, const WppHeader& header) {
 }
 
 bool PeekWppHeader(QIODevice* device, WppHeader* header) {
+  // A sequential device hands over what has come so far: peek again while
+  // more comes, for the header may arrive in pieces.
   uint8_t bytes[wpp::kHeaderSize];
-  if (device->peek(reinterpret_cast<char*>(bytes), sizeof bytes) != qint64{sizeof bytes})
-    return false;
+  qint64 got = 0;
+  while (got < qint64{sizeof bytes}) {
+    const qint64 now = device->peek(reinterpret_cast<char*>(bytes), sizeof bytes);
+    if (now <= got && !(device->isSequential() && device->waitForReadyRead(kSequentialWaitMs)))
+      return false;
+    got = qMax(got, now);
+  }
   if (!CheckHeader(bytes)) return false;
   *header = ParseWppHeader(bytes);
   return true;
@@ -58,17 +65,21 @@ void RowFromLittleEndian(uchar* row, int width) {
 }
 
 // What a failed write leaves of the image: nothing. A save file is never
-// committed; a file is cut back to where the image began, or removed when
-// the image was all it held (the writer of a file name made it empty for us).
+// committed. A file is cut back to where the image began, or removed when the
+// image was to be all of it (a writer given a file name made it empty for us);
+// it is closed first, which drops what Qt still buffers for a full disk.
 void Discard(QIODevice* target, qint64 start) {
-  if (auto* save = qobject_cast<QSaveFile*>(target)) {
-    save->cancelWriting();
-  } else if (auto* file = qobject_cast<QFile*>(target)) {
-    if (start == 0)
-      file->remove();
-    else
-      file->resize(start);
-  }
+  if (auto* save = qobject_cast<QSaveFile*>(target)) return save->cancelWriting();
+  auto* file = qobject_cast<QFile*>(target);
+  if (file == nullptr || file->isSequential() || file->fileName().isEmpty()) return;
+  const bool wroteNothing = file->pos() == start;
+  if (wroteNothing && (start > 0 || file->size() > 0)) return;
+  const QString name = file->fileName();
+  file->close();
+  if (start == 0)
+    QFile::remove(name);
+  else
+    QFile::resize(name, start);
 }
 
 }  // namespace
