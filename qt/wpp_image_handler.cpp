@@ -166,8 +166,8 @@ bool WppImageHandler::write(const QImage& image) {
   wpp::StoreLe32(header + wpp::kDataLengthOffset, static_cast<uint32_t>(dataLength));
   wpp::StoreLe16(header + wpp::kWidthOffset, static_cast<uint16_t>(width));
   wpp::StoreLe16(header + wpp::kHeightOffset, static_cast<uint16_t>(height));
-  bool written = target->write(reinterpret_cast<const char*>(header), sizeof header) ==
-                 qint64{sizeof header};
+  bool written =
+      target->write(reinterpret_cast<const char*>(header), sizeof header) == qint64{sizeof header};
   const qint64 rowBytes = 2 * static_cast<qint64>(width);
   QByteArray row(Q_BYTE_ORDER == Q_BIG_ENDIAN ? rowBytes : 0, Qt::Uninitialized);
   for (int y = 0; written && y < pixels.height(); ++y) {

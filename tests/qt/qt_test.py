@@ -269,9 +269,20 @@ class Viewer(unittest.TestCase):
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
                                  "1024x768x24", "-nolisten", "tcp"], pass_fds=[write_end])
         os.close(write_end)
-        display = ":" + os.read(read_end, 16).decode().strip()
+        # Xvfb writes the number, then a newline, and stops if no one reads it.
+        number = b""
+        while not number.endswith(b"\n"):
+            piece = os.read(read_end, 16)
+            self.assertTrue(piece, "Xvfb did not start")
+            number += piece
         os.close(read_end)
-        env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb")
+        display = ":" + number.decode().strip()
+        # The viewer looks for a running instance of itself on the session
+        # bus, and quits without one: it gets a bus of its own.
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                               stdout=subprocess.PIPE)
+        env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb",
+                   DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().decode().strip())
         sample = os.path.join(ARGS.samples, "odd-width.wpp")
         viewer = subprocess.Popen([ARGS.viewer, sample], env=env, stderr=subprocess.PIPE)
         try:
@@ -287,13 +298,14 @@ class Viewer(unittest.TestCase):
         finally:
             viewer.terminate()
             _, errors = viewer.communicate(timeout=30)
-            xvfb.terminate()
-            xvfb.wait(timeout=30)
+            for server in (bus, xvfb):
+                server.terminate()
+                server.communicate(timeout=30)
         self.assertNotIn(b"wpp", errors.lower(), errors.decode(errors="replace"))
 
     @staticmethod
     def find(shot, sample):
-        """Whether the screenshot (width, height, then 0xRRGGBB words) holds the
+        """Whether the screenshot (width, height, then 0xFFRRGGBB words) holds the
         sample, each 565 value widened as Qt draws it, anywhere at 100 %."""
         with open(sample, "rb") as f:
             data = f.read()
@@ -302,7 +314,8 @@ class Viewer(unittest.TestCase):
 
         def rgb(p):
             r, g, b = p >> 11, (p >> 5) & 63, p & 31
-            return struct.pack("<I", (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 | (b << 3 | b >> 2))
+            return struct.pack("<I", 0xFF000000 | (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 |
+                               (b << 3 | b >> 2))
 
         rows = [b"".join(rgb(p) for p in pixels[y * width:(y + 1) * width]) for y in range(height)]
         shot_width, _ = struct.unpack("<II", shot[:8])
@@ -317,7 +330,7 @@ class Viewer(unittest.TestCase):
 
 
 def screenshot():
-    """Prints the whole screen: width, height, then each pixel's 0xRRGGBB word."""
+    """Prints the whole screen: width, height, then each pixel's 0xFFRRGGBB word."""
     app = QtGui.QGuiApplication(sys.argv[:1])
     image = app.primaryScreen().grabWindow(0).toImage().convertToFormat(
         enum(QtGui.QImage, "Format", "Format_RGB32"))
