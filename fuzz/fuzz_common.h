@@ -1,6 +1,6 @@
-// What both fuzz targets share: the input's small envelope, a progress
-// callback that stops where the input says, and the check that an input left
-// nothing behind. A broken promise aborts, so the fuzzer reports it as a crash.
+// What the plug-in's fuzz targets share: the input's small envelope
+// (fuzz_envelope.h), a progress callback that stops where the input says, and
+// the check that an input left nothing behind.
 #pragma once
 
 #include <stdint.h>
@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "fuzz/fuzz_envelope.h"
 #include "platform/platform.h"
 #include "platform/posix/fault_injection.h"
 #include "plugin/plugin.h"
@@ -16,33 +17,6 @@
 #include "wpp/wpp.h"
 
 namespace fuzzwpp {
-
-// Every input starts with one control byte and a 32-bit number (claimed
-// length or file offset); the rest is the image.
-constexpr size_t kEnvelopeSize = 5;
-
-struct Envelope {
-  int stopAtCall;   // 0 never, 1 at the first progress call, 2 at the second
-  uint8_t control;  // the whole control byte, for each target's own choices
-  uint32_t number;
-  const uint8_t* body;
-  size_t bodySize;
-};
-
-inline bool ReadEnvelope(const uint8_t* data, size_t size, Envelope* e) {
-  if (size < kEnvelopeSize) return false;
-  e->control = data[0];
-  e->stopAtCall = data[0] % 3;
-  e->number = wpp::LoadLe32(data + 1);
-  e->body = data + kEnvelopeSize;
-  e->bodySize = size - kEnvelopeSize;
-  return true;
-}
-
-[[noreturn]] inline void Fail(const char* what) {
-  fprintf(stderr, "fuzz: %s\n", what);
-  abort();
-}
 
 struct Progress {
   int calls = 0;

@@ -19,6 +19,16 @@ constexpr uint16_t Pixel(uint16_t p) {
   return static_cast<uint16_t>(((p >> 11) & 0x1F) << 10 | ((p >> 6) & 0x1F) << 5 | (p & 0x1F));
 }
 
+// RGB565 to 8-bit RGB, as the desktop fronts give it: each channel's bits
+// repeated below it, so that 0 stays 0, full stays 255 and every value stays
+// distinct.
+inline void Rgb(uint16_t p, uint8_t* rgb) {
+  const uint32_t red = p >> 11, green = (p >> 5) & 0x3F, blue = p & 0x1F;
+  rgb[0] = static_cast<uint8_t>(red << 3 | red >> 2);
+  rgb[1] = static_cast<uint8_t>(green << 2 | green >> 4);
+  rgb[2] = static_cast<uint8_t>(blue << 3 | blue >> 2);
+}
+
 // DIB rows start on 4-byte boundaries.
 constexpr uint32_t DibStride(uint32_t width) { return (2 * width + 3) & ~3u; }
 

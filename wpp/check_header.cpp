@@ -1,6 +1,7 @@
 // Recognising a WPP image from its header.
 
 #include "wpp/bytes.h"
+#include "wpp/picture_stream.h"
 #include "wpp/wpp.h"
 
 WppHeader ParseWppHeader(const uint8_t* image) {
@@ -11,12 +12,20 @@ WppHeader ParseWppHeader(const uint8_t* image) {
   return header;
 }
 
-bool CheckHeader(const uint8_t* image) {
-  const WppHeader header = ParseWppHeader(image);
-  if (header.dataLength == 0 || header.width == 0 || header.height == 0) return false;
+namespace wpp {
+
+HeaderVerdict JudgeHeader(const uint8_t* header) {
+  const WppHeader parsed = ParseWppHeader(header);
+  if (parsed.width == 0 || parsed.height == 0) return HeaderVerdict::ZeroSide;
   // In 64 bits the sum cannot wrap: anything past 32 bits matches no dataLength.
-  const uint64_t expected = 2ull * header.width * header.height + 4;
-  return expected == header.dataLength;
+  const uint64_t expected = 2ull * parsed.width * parsed.height + 4;
+  return expected == parsed.dataLength ? HeaderVerdict::Picture : HeaderVerdict::WrongLength;
+}
+
+}  // namespace wpp
+
+bool CheckHeader(const uint8_t* image) {
+  return wpp::JudgeHeader(image) == wpp::HeaderVerdict::Picture;
 }
 
 uint64_t ImageByteCount(const uint8_t* image) {

@@ -19,6 +19,16 @@ void ConvertRowScalar(const uint8_t* source, uint8_t* destination, uint32_t widt
   }
 }
 
+void ExpandRowScalar(const uint8_t* source, uint8_t* destination, uint32_t width) {
+  for (uint32_t i = 0; i < width; ++i) {
+    const uint32_t p = LoadLe16(source + 2 * i);
+    const uint32_t red = p >> 11, green = (p >> 5) & 0x3Fu, blue = p & 0x1Fu;
+    destination[3 * i] = static_cast<uint8_t>(red << 3 | red >> 2);
+    destination[3 * i + 1] = static_cast<uint8_t>(green << 2 | green >> 4);
+    destination[3 * i + 2] = static_cast<uint8_t>(blue << 3 | blue >> 2);
+  }
+}
+
 void ConvertPicture(ConvertPath path, const PictureLayout& layout) {
   const RowConverter convertRow = RowConverterFor(path);
   const uint32_t rowBytes = 2 * layout.width;

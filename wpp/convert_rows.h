@@ -1,5 +1,8 @@
-// The hot loop: RGB565 source rows to RGB555 DIB rows, one pass, no buffer.
-// Each output pixel is ((p & 0xFFC0) >> 1) | (p & 0x001F).
+// The hot loops: RGB565 source rows to RGB555 DIB rows for the plug-in, and
+// to 8-bit RGB rows for the desktop fronts, one pass, no buffer.
+// Each DIB pixel is ((p & 0xFFC0) >> 1) | (p & 0x001F); each RGB pixel is
+// three bytes, every channel's bits repeated below it (5 bits: v << 3 | v >> 2,
+// 6 bits: v << 2 | v >> 4).
 //
 // Source rows are only 2-byte aligned (any alignment in memory mode) and
 // destination rows only 4-byte aligned, so every path uses unaligned loads
@@ -35,10 +38,23 @@ void ConvertRowScalar(const uint8_t* source, uint8_t* destination, uint32_t widt
 // The row converter of a path this build has; null for another family's path.
 RowConverter RowConverterFor(ConvertPath path);
 
+// Expands width pixels from source (any alignment) into 3 * width bytes of
+// 8-bit RGB at destination.
+void ExpandRowScalar(const uint8_t* source, uint8_t* destination, uint32_t width);
+
+// The row expander of a path this build has; null for another family's path.
+// A path whose instructions give the expansion nothing (SSE2 has no byte
+// shuffle) has the reference's.
+RowConverter RowExpanderFor(ConvertPath path);
+
 // The best path this CPU and operating system can run, asked of the CPU once
 // per call: the plug-in keeps no state between calls. Every path of this
 // build up to this one runs here too.
 ConvertPath PickConvertPath();
+
+// The same for the desktop fronts, which run only on systems that save the
+// vector registers (every Unix does), so it asks the CPU alone.
+ConvertPath PickExpandPath();
 
 struct PictureLayout {
   const uint8_t* pixels;  // the source's top row

@@ -1,5 +1,5 @@
-// The ARM64 path. NEON is part of every ARM64 CPU, so it is picked at compile
-// time: nothing to probe. Eight pixels a vector, sixteen a step; a row's tail
+// The ARM64 paths. NEON is part of every ARM64 CPU, so it is picked at compile
+// time: nothing to probe. Conversion: eight pixels a vector, sixteen a step; a row's tail
 // is converted again over the last full vector (source and destination never
 // overlap, so a pixel converted twice is written twice with the same value),
 // and a row narrower than one vector goes through the reference.
@@ -41,7 +41,40 @@ void ConvertRowNeon(const uint8_t* source, uint8_t* destination, uint32_t width)
   }
 }
 
+// Each channel's bits repeated below it, in eight 16-bit lanes, narrowed to bytes.
+inline uint8x8x3_t ExpandNeon(uint16x8_t p) {
+  const uint16x8_t red = vshrq_n_u16(p, 11);
+  const uint16x8_t green = vandq_u16(vshrq_n_u16(p, 5), vdupq_n_u16(0x3F));
+  const uint16x8_t blue = vandq_u16(p, vdupq_n_u16(0x1F));
+  uint8x8x3_t rgb;
+  rgb.val[0] = vmovn_u16(vorrq_u16(vshlq_n_u16(red, 3), vshrq_n_u16(red, 2)));
+  rgb.val[1] = vmovn_u16(vorrq_u16(vshlq_n_u16(green, 2), vshrq_n_u16(green, 4)));
+  rgb.val[2] = vmovn_u16(vorrq_u16(vshlq_n_u16(blue, 3), vshrq_n_u16(blue, 2)));
+  return rgb;
+}
+
+// Expansion: eight pixels a step, stored interleaved by vst3; the tail
+// through the reference.
+void ExpandRowNeon(const uint8_t* source, uint8_t* destination, uint32_t width) {
+  uint32_t i = 0;
+  for (; i + 8 <= width; i += 8) vst3_u8(destination + 3 * i, ExpandNeon(Load(source + 2 * i)));
+  ExpandRowScalar(source + 2 * i, destination + 3 * i, width - i);
+}
+
 }  // namespace
+
+RowConverter RowExpanderFor(ConvertPath path) {
+  switch (path) {
+    case ConvertPath::Scalar:
+      return ExpandRowScalar;
+    case ConvertPath::Neon:
+      return ExpandRowNeon;
+    default:
+      return nullptr;
+  }
+}
+
+ConvertPath PickExpandPath() { return ConvertPath::Neon; }
 
 RowConverter RowConverterFor(ConvertPath path) {
   switch (path) {

@@ -8,6 +8,11 @@ RowConverter RowConverterFor(ConvertPath path) {
   return path == ConvertPath::Scalar ? ConvertRowScalar : nullptr;
 }
 
+RowConverter RowExpanderFor(ConvertPath path) {
+  return path == ConvertPath::Scalar ? ExpandRowScalar : nullptr;
+}
+
 ConvertPath PickConvertPath() { return ConvertPath::Scalar; }
+ConvertPath PickExpandPath() { return ConvertPath::Scalar; }
 
 }  // namespace wpp

@@ -1,4 +1,5 @@
-// The x86 paths, and the run-time choice between them. The plug-in is built
+// The x86 paths, and the run-time choice between them (the plug-in's, which
+// asks the system too, is in convert_path_x86.cpp). The plug-in is built
 // for the family's floor, i686 at 32 bits (a CPU without SSE, which 32-bit
 // Windows still runs on): the SSE2, AVX2 and AVX-512BW paths are each compiled
 // for their own instructions and only run where CPUID and the operating
@@ -10,7 +11,6 @@
 #include <cpuid.h>
 #include <immintrin.h>
 
-#include "platform/platform.h"
 #include "wpp/convert_rows.h"
 #include "wpp/cpu_x86.h"
 
@@ -120,6 +120,41 @@ __attribute__((target("avx512f,avx512bw"))) void ConvertRowAvx512(const uint8_t*
   if (i < width) ConvertMaskedAvx512(source + 2 * i, destination + 2 * i, width - i);
 }
 
+// Expansion, eight pixels a step: each channel's bits repeated below it in
+// 16-bit lanes, red and green packed into one word per pixel, then two byte
+// shuffles lay the three channels out as 24 bytes. SSSE3's shuffle, which
+// every AVX2 CPU has, in the AVX2 path's encoding; the tail through the
+// reference.
+__attribute__((target("avx2"))) void ExpandRowAvx2(const uint8_t* source, uint8_t* destination,
+                                                   uint32_t width) {
+  const __m128i low5 = _mm_set1_epi16(0x1F), low6 = _mm_set1_epi16(0x3F);
+  const __m128i redGreenFirst = _mm_setr_epi8(0, 1, -1, 2, 3, -1, 4, 5, -1, 6, 7, -1, 8, 9, -1, 10);
+  const __m128i blueFirst =
+      _mm_setr_epi8(-1, -1, 0, -1, -1, 2, -1, -1, 4, -1, -1, 6, -1, -1, 8, -1);
+  const __m128i redGreenLast =
+      _mm_setr_epi8(11, -1, 12, 13, -1, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i blueLast =
+      _mm_setr_epi8(-1, 10, -1, -1, 12, -1, -1, 14, -1, -1, -1, -1, -1, -1, -1, -1);
+  uint32_t i = 0;
+  for (; i + 8 <= width; i += 8) {
+    const __m128i p = LoadSse2(source + 2 * i);
+    const __m128i red = _mm_srli_epi16(p, 11);
+    const __m128i green = _mm_and_si128(_mm_srli_epi16(p, 5), low6);
+    const __m128i blue = _mm_and_si128(p, low5);
+    const __m128i red8 = _mm_or_si128(_mm_slli_epi16(red, 3), _mm_srli_epi16(red, 2));
+    const __m128i green8 = _mm_or_si128(_mm_slli_epi16(green, 2), _mm_srli_epi16(green, 4));
+    const __m128i blue8 = _mm_or_si128(_mm_slli_epi16(blue, 3), _mm_srli_epi16(blue, 2));
+    const __m128i redGreen = _mm_or_si128(red8, _mm_slli_epi16(green8, 8));
+    const __m128i first =
+        _mm_or_si128(_mm_shuffle_epi8(redGreen, redGreenFirst), _mm_shuffle_epi8(blue8, blueFirst));
+    const __m128i last =
+        _mm_or_si128(_mm_shuffle_epi8(redGreen, redGreenLast), _mm_shuffle_epi8(blue8, blueLast));
+    StoreSse2(destination + 3 * i, first);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(destination + 3 * i + 16), last);
+  }
+  ExpandRowScalar(source + 2 * i, destination + 3 * i, width - i);
+}
+
 // The register state XGETBV reports saved: XMM and YMM for AVX2; for
 // AVX-512 also the mask registers and both halves of the ZMM state.
 constexpr uint32_t kAvxState = 0x6;
@@ -133,6 +168,13 @@ RowConverter RowConverterFor(ConvertPath path) {
                                           ConvertRowAvx512};
   const auto index = static_cast<size_t>(path);
   return index < sizeof kConverters / sizeof kConverters[0] ? kConverters[index] : nullptr;
+}
+
+RowConverter RowExpanderFor(ConvertPath path) {
+  constexpr RowConverter kExpanders[] = {ExpandRowScalar, ExpandRowScalar, ExpandRowAvx2,
+                                         ExpandRowAvx2};
+  const auto index = static_cast<size_t>(path);
+  return index < sizeof kExpanders / sizeof kExpanders[0] ? kExpanders[index] : nullptr;
 }
 
 ConvertPath ChooseX86Path(const X86CpuWords& words) {
@@ -150,10 +192,7 @@ ConvertPath ChooseX86Path(const X86CpuWords& words) {
   return ConvertPath::Sse2;
 }
 
-ConvertPath PickConvertPath() {
-  // One probe of the CPU's words and the system's (whether it saves the XMM
-  // registers: x64 Windows always does, 32-bit Windows before XP cannot say;
-  // XGETBV for the wider ones), then the choice.
+X86CpuWords ProbeX86Cpu(bool xmmSaved) {
   // Every CPU of our floor (i686 at 32 bits) has CPUID, so it is not probed
   // for by toggling the flags register first. ECX is set for every leaf, as
   // valgrind takes the result to depend on it.
@@ -161,7 +200,7 @@ ConvertPath PickConvertPath() {
   unsigned eax, ebx, ecx, edx;
   __cpuid_count(0, 0, eax, ebx, ecx, edx);
   words.maxLeaf = eax;
-  words.xmmSaved = IsProcessorFeaturePresent(PF_XMMI64_INSTRUCTIONS_AVAILABLE) != FALSE;
+  words.xmmSaved = xmmSaved;
   if (words.maxLeaf >= 1) {
     __cpuid_count(1, 0, eax, ebx, ecx, edx);
     words.leaf1Ecx = ecx;
@@ -176,7 +215,9 @@ ConvertPath PickConvertPath() {
     __cpuid_count(7, 0, eax, ebx, ecx, edx);
     words.leaf7Ebx = ebx;
   }
-  return ChooseX86Path(words);
+  return words;
 }
+
+ConvertPath PickExpandPath() { return ChooseX86Path(ProbeX86Cpu(true)); }
 
 }  // namespace wpp

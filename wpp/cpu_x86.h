@@ -23,4 +23,8 @@ struct X86CpuWords {
 // registers (NT 4.0 does not), SSE2 at least on any other.
 ConvertPath ChooseX86Path(const X86CpuWords& words);
 
+// One probe of the CPU's words (CPUID, and XGETBV for the wider registers),
+// with the system's answer for the XMM registers as given.
+X86CpuWords ProbeX86Cpu(bool xmmSaved);
+
 }  // namespace wpp

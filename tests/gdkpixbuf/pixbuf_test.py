@@ -1,0 +1,397 @@
+#!/usr/bin/python3
+"""The gdk-pixbuf loader as programs that others wrote use it.
+
+    pixbuf_test.py PART MODULE BUILD_DIR SOURCE_DIR
+
+PART is one of: install (cmake --install into a staging folder), mime (GIO's
+type guess with our MIME file), pixels (GdkPixbuf through PyGObject: from
+files, through loaders fed in pieces, the size alone), thumbnail
+(gdk-pixbuf-thumbnailer), viewer (eog under Xvfb, read back from a
+screenshot), bad (bad files through GdkPixbuf, and through gdk-pixbuf's own
+programs under valgrind). Each part works in a scratch folder of its own, with
+a loaders cache and a MIME database of its own, and leaves the machine's alone.
+The expected pixels are computed here from the format's definition, and the
+pictures written here, apart from the module's code.
+"""
+
+import array
+import concurrent.futures
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import time
+
+PART, MODULE, BUILD, SOURCE = sys.argv[1:5]
+SCRATCH = os.path.join(BUILD, "tests", "gdkpixbuf", PART)
+SAMPLES = os.path.join(SOURCE, "samples")
+LOADERS = subprocess.run(["pkg-config", "--variable=gdk_pixbuf_moduledir", "gdk-pixbuf-2.0"],
+                         check=True, capture_output=True, text=True).stdout.strip()
+QUERY = subprocess.run(["pkg-config", "--variable=gdk_pixbuf_query_loaders", "gdk-pixbuf-2.0"],
+                       check=True, capture_output=True, text=True).stdout.strip()
+
+failures = []
+
+
+def check(ok, what):
+    if not ok:
+        failures.append(what)
+        print("FAIL:", what)
+
+
+# -- pictures, written and expected from the format's definition -----------------------
+
+def wpp(width, height, pixels, data_length=None):
+    """A WPP file: 16 bytes of prefix, the length, the sides, the RGB565 pixels."""
+    if data_length is None:
+        data_length = 2 * width * height + 4
+    return (b"wpp test prefix!" + struct.pack("<IHH", data_length, width, height) +
+            array.array("H", pixels).tobytes())
+
+
+def read_wpp(path):
+    data = open(path, "rb").read()
+    _, width, height = struct.unpack_from("<IHH", data, 16)
+    return width, height, array.array("H", data[24:24 + 2 * width * height])
+
+
+# Each channel's bits repeated below it to 8.
+RGB = [bytes(((v >> 11) << 3 | (v >> 11) >> 2,
+              ((v >> 5) & 63) << 2 | ((v >> 5) & 63) >> 4,
+              (v & 31) << 3 | (v & 31) >> 2)) for v in range(65536)]
+
+
+def expected_rows(width, pixels):
+    return [b"".join(RGB[v] for v in pixels[y * width:(y + 1) * width])
+            for y in range(len(pixels) // width)]
+
+
+def pictures():
+    """The samples, a few odd sizes, and every 565 value once."""
+    rng = random.Random(39)
+    found = {name: read_wpp(os.path.join(SAMPLES, name))
+             for name in ("colour-bars.wpp", "odd-width.wpp")}
+    for width, height in ((1, 1), (3, 2), (7, 5), (255, 1), (1, 300)):
+        found["%dx%d.wpp" % (width, height)] = (
+            width, height, array.array("H", (rng.randrange(65536) for _ in range(width * height))))
+    found["every-value.wpp"] = (256, 256, array.array("H", range(65536)))
+    return found
+
+
+# -- the environment: our module and MIME type beside the machine's --------------------
+
+def prepare():
+    shutil.rmtree(SCRATCH, ignore_errors=True)
+    os.makedirs(os.path.join(SCRATCH, "share", "mime", "packages"))
+    shutil.copy(os.path.join(SOURCE, "packaging", "linux", "image-x-wpp.xml"),
+                os.path.join(SCRATCH, "share", "mime", "packages"))
+    subprocess.run(["update-mime-database", os.path.join(SCRATCH, "share", "mime")], check=True,
+                   stdout=subprocess.DEVNULL)
+    system = sorted(os.path.join(LOADERS, f) for f in os.listdir(LOADERS) if f.endswith(".so"))
+    cache = os.path.join(SCRATCH, "loaders.cache")
+    with open(cache, "w") as out:
+        subprocess.run([QUERY] + system + [MODULE], check=True, stdout=out)
+    runtime = os.path.join(SCRATCH, "runtime")
+    os.makedirs(runtime, mode=0o700)
+    os.environ.update({"GDK_PIXBUF_MODULE_FILE": cache, "HOME": SCRATCH,
+                       "XDG_RUNTIME_DIR": runtime, "XDG_CACHE_HOME": os.path.join(SCRATCH, "cache"),
+                       "XDG_CONFIG_HOME": os.path.join(SCRATCH, "config"),
+                       "XDG_DATA_HOME": os.path.join(SCRATCH, "data"),
+                       "XDG_DATA_DIRS": os.path.join(SCRATCH, "share") + ":/usr/share"})
+
+
+def write(name, data):
+    path = os.path.join(SCRATCH, name)
+    with open(path, "wb") as f:
+        f.write(data)
+    return path
+
+
+def pixbuf_module():
+    import gi
+    gi.require_version("GdkPixbuf", "2.0")
+    from gi.repository import GdkPixbuf, GLib
+    return GdkPixbuf, GLib
+
+
+def rows_of(pixbuf):
+    """A pixbuf's rows, each 3 * width bytes, whatever its stride."""
+    data, stride, width = pixbuf.get_pixels(), pixbuf.get_rowstride(), pixbuf.get_width()
+    channels = pixbuf.get_n_channels()
+    return [data[y * stride:y * stride + channels * width] for y in range(pixbuf.get_height())]
+
+
+def feed(GdkPixbuf, data, piece):
+    """A loader made for our type, fed piece bytes at a time; its pixbuf and the
+    rows its updates covered, in order."""
+    loader = GdkPixbuf.PixbufLoader.new_with_type("wpp")
+    updated = []
+    loader.connect("area-updated", lambda _l, x, y, w, h: updated.append((y, h)))
+    try:
+        for at in range(0, len(data), piece):
+            loader.write(data[at:at + piece])
+    finally:
+        loader.close()
+    return loader.get_pixbuf(), updated
+
+
+# -- the parts -------------------------------------------------------------------------
+
+def part_install():
+    stage = os.path.join(SCRATCH, "stage")
+    subprocess.run(["cmake", "--install", BUILD, "--component", "Unspecified"], check=True,
+                   env=dict(os.environ, DESTDIR=stage), stdout=subprocess.DEVNULL)
+    check(LOADERS == "/usr/lib/x86_64-linux-gnu/gdk-pixbuf-2.0/2.10.0/loaders" or
+          not LOADERS.startswith("/usr/lib/x86_64"), "gdk-pixbuf's module folder: " + LOADERS)
+    module = stage + LOADERS + "/libpixbufloader-wpp.so"
+    check(os.path.isfile(module), "the module installed in " + LOADERS)
+    for path, source in (("/usr/share/mime/packages/image-x-wpp.xml", "image-x-wpp.xml"),
+                         ("/usr/share/thumbnailers/wpp.thumbnailer", "wpp.thumbnailer")):
+        want = open(os.path.join(SOURCE, "packaging", "linux", source), "rb").read()
+        check(os.path.isfile(stage + path) and open(stage + path, "rb").read() == want,
+              "installed: " + path)
+    # The module's only outside needs are gdk-pixbuf and GLib.
+    needed = subprocess.run(["readelf", "-d", MODULE], check=True, capture_output=True,
+                            text=True).stdout
+    libraries = sorted(l.split("[")[1].split("]")[0] for l in needed.splitlines() if "NEEDED" in l)
+    check(all(l.startswith(("libgdk_pixbuf-2.0", "libgobject-2.0", "libglib-2.0", "libstdc++",
+                            "libm.", "libgcc_s", "libc.")) for l in libraries),
+          "the module needs only gdk-pixbuf, GLib and the C and C++ runtimes: %s" % libraries)
+    symbols = subprocess.run(["nm", "-D", "--defined-only", MODULE], check=True,
+                             capture_output=True, text=True).stdout.split()
+    check({"fill_info", "fill_vtable"} <= set(symbols), "fill_info and fill_vtable exported")
+
+
+def part_mime():
+    sample = open(os.path.join(SAMPLES, "odd-width.wpp"), "rb").read()
+    marked, unmarked = wordperfect_like()
+    cases = [  # name, bytes, our MIME file in the path, the type GIO names
+        ("sample.wpp", sample, True, "image/x-wpp"),
+        ("sample.WPP", sample, True, "image/x-wpp"),
+        ("sample.wpp", sample, False, "application/vnd.wordperfect"),
+        ("sample", sample, True, "application/octet-stream"),
+        ("unmarked.wpp", unmarked, True, "image/x-wpp"),
+        ("marked.wpp", marked, True, "application/vnd.wordperfect"),
+    ]
+    for name, data, ours, want in cases:
+        path = write(name, data)
+        env = dict(os.environ)
+        if not ours:
+            env["XDG_DATA_DIRS"] = "/usr/share"
+        out = subprocess.run(["gio", "info", "-a", "standard::content-type", path], env=env,
+                             check=True, capture_output=True, text=True).stdout
+        have = out.strip().split()[-1]
+        check(have == want, "gio info %s (ours %s): %s, not %s" % (name, ours, have, want))
+        os.remove(path)
+
+
+def part_pixels():
+    GdkPixbuf, _ = pixbuf_module()
+    for name, (width, height, pixels) in pictures().items():
+        data = wpp(width, height, pixels)
+        path = write(name, data)
+        want = expected_rows(width, pixels)
+        have = GdkPixbuf.Pixbuf.new_from_file(path)
+        check(have.get_n_channels() == 3 and not have.get_has_alpha() and
+              have.get_bits_per_sample() == 8, "%s: 8-bit RGB, no alpha" % name)
+        check(rows_of(have) == want, "%s from the file: pixel for pixel" % name)
+        info, w, h = GdkPixbuf.Pixbuf.get_file_info(path)
+        check(info is not None and info.get_name() == "wpp" and (w, h) == (width, height),
+              "%s: get_file_info gives wpp %dx%d" % (name, w, h))
+        for piece in (1, 7, 4096):
+            if piece == 1 and len(data) > 200000:
+                continue  # the largest sample one byte at a time says nothing more
+            pixbuf, updated = feed(GdkPixbuf, data, piece)
+            check(rows_of(pixbuf) == want, "%s in pieces of %d: pixel for pixel" % (name, piece))
+            ends = [0] + [y + h for y, h in updated]
+            check([y for y, _ in updated] == ends[:-1] and ends[-1] == height,
+                  "%s in pieces of %d: updates cover every row once, in order: %s"
+                  % (name, piece, updated[:4]))
+    # Bytes after the picture are not its own, and are left unread.
+    width, height, pixels = pictures()["7x5.wpp"]
+    pixbuf, _ = feed(GdkPixbuf, wpp(width, height, pixels) + b"trailing bytes", 7)
+    check(rows_of(pixbuf) == expected_rows(width, pixels), "trailing bytes are ignored")
+
+
+def part_thumbnail():
+    GdkPixbuf, _ = pixbuf_module()
+    # The factory copies the file under a name that keeps its extension.
+    source = write("copy.wpp", open(os.path.join(SAMPLES, "colour-bars.wpp"), "rb").read())
+    out = os.path.join(SCRATCH, "thumbnail.png")
+    subprocess.run(["gdk-pixbuf-thumbnailer", "-s", "128", source, out], check=True)
+    thumbnail = GdkPixbuf.Pixbuf.new_from_file(out)
+    check((thumbnail.get_width(), thumbnail.get_height()) == (128, 96),
+          "the thumbnail is 128 x 96: %dx%d" % (thumbnail.get_width(), thumbnail.get_height()))
+    # The middle of each bar, a flat colour that scaling keeps.
+    bars = [(255, 255, 255), (255, 255, 0), (0, 255, 255), (0, 255, 0), (255, 0, 255),
+            (255, 0, 0), (0, 0, 255), (0, 0, 0)]
+    row = rows_of(thumbnail)[18]
+    channels = thumbnail.get_n_channels()
+    for i, want in enumerate(bars):
+        x = 8 + 16 * i
+        have = tuple(row[channels * x:channels * x + 3])
+        check(all(abs(a - b) <= 1 for a, b in zip(have, want)),
+              "thumbnail bar %d: %s, not %s" % (i, have, want))
+
+
+def part_viewer():
+    screen = (1600, 1200)
+    display = ":%d" % (90 + os.getpid() % 500)
+    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "%dx%dx24" % screen, "-nolisten",
+                             "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    viewer = bus = None
+    try:
+        env = dict(os.environ, DISPLAY=display, GDK_BACKEND="x11", NO_AT_BRIDGE="1")
+        for _ in range(100):
+            if subprocess.run(["xdpyinfo"], env=env, capture_output=True).returncode == 0:
+                break
+            time.sleep(0.1)
+        width, height, pixels = read_wpp(os.path.join(SAMPLES, "colour-bars.wpp"))
+        want = expected_rows(width, pixels)
+        # A session bus of its own, so nothing of the machine's is touched.
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
+                               env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                               text=True)
+        env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+        log = open(os.path.join(SCRATCH, "eog.log"), "w+")
+        viewer = subprocess.Popen(["eog", "--new-instance", os.path.join(SAMPLES, "colour-bars.wpp")],
+                                  env=env, stdout=log, stderr=subprocess.STDOUT)
+        shot = os.path.join(SCRATCH, "screen.rgb")
+        found = None
+        deadline = time.time() + 60
+        while found is None and time.time() < deadline and viewer.poll() is None:
+            time.sleep(1)
+            subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:" + shot], env=env,
+                           check=True)
+            found = find_picture(open(shot, "rb").read(), screen, want)
+        subprocess.run(["import", "-window", "root", os.path.join(SCRATCH, "screen.png")],
+                       env=env, check=True)
+        check(found is not None, "eog shows the picture at 100 %, every pixel (see screen.png)")
+        if found:
+            print("viewer: the picture is on the screen at", found)
+        log.flush()
+        log.seek(0)
+        said = [l for l in log.read().splitlines() if l.strip()]
+        check(not said, "eog said nothing: %s" % said[:5])
+    finally:
+        for process in (viewer, bus):
+            if process is not None:
+                process.terminate()
+                process.wait()
+        xvfb.terminate()
+        xvfb.wait()
+
+
+def find_picture(screen_bytes, screen, want):
+    """Where the picture's every row stands on the screen, or None."""
+    stride = 3 * screen[0]
+    first = want[0]
+    for y in range(screen[1] - len(want) + 1):
+        row = screen_bytes[y * stride:(y + 1) * stride]
+        x = row.find(first)
+        while x >= 0:
+            if x % 3 == 0 and all(
+                    screen_bytes[(y + i) * stride + x:(y + i) * stride + x + len(first)] == want[i]
+                    for i in range(len(want))):
+                return (x // 3, y)
+            x = row.find(first, x + 1)
+    return None
+
+
+def wordperfect_like():
+    """A WordPerfect document begins with 0xFF and "WPC"; one without that mark
+    (cut, or of an old version) is known by its name alone."""
+    rest = bytes(range(12)) + b"\x10\x00\x00\x00\x01\x0a\x02\x01" + bytes(600)
+    return b"\xffWPC" + rest, b"\x00\x00\x00\x00" + rest
+
+
+def bad_files():
+    """name, bytes, GdkPixbufError code from the file, a word of its message."""
+    width, height, pixels = read_wpp(os.path.join(SAMPLES, "odd-width.wpp"))
+    good = wpp(width, height, pixels)
+    corrupt, unknown = 0, 3  # GDK_PIXBUF_ERROR_CORRUPT_IMAGE, _UNKNOWN_TYPE
+    marked, unmarked = wordperfect_like()
+    cases = [("header-%02d.wpp" % n, good[:n], corrupt, "header") for n in range(1, 24)]
+    cases += [
+        ("no-pixels.wpp", good[:24], corrupt, "truncated"),
+        ("half-a-pixel.wpp", good[:25], corrupt, "truncated"),
+        ("mid-row.wpp", good[:24 + 2 * width * 10 + 7], corrupt, "truncated"),
+        ("last-byte.wpp", good[:-1], corrupt, "truncated"),
+        ("zero-width.wpp", wpp(0, 5, [], 4), corrupt, "width or height of 0"),
+        ("zero-height.wpp", wpp(5, 0, [], 4), corrupt, "width or height of 0"),
+        ("lying-length.wpp", wpp(width, height, pixels, len(good) - 20 - 2), corrupt, "length"),
+        ("longer-length.wpp", wpp(width, height, pixels, len(good) - 20 + 2), corrupt, "length"),
+        # No 32-bit length matches 65535 x 65535; 65535 x 32767 is the largest that does.
+        ("65535x65535.wpp", wpp(65535, 65535, [], 0xFFFFFFFF), corrupt, "length"),
+        ("65535x32767.wpp", wpp(65535, 32767, []), corrupt, "truncated"),
+        # GIO keeps a marked one a WordPerfect document, which no loader takes;
+        # an unmarked one is offered to ours, which refuses it.
+        ("marked-wordperfect.wpp", marked, unknown, "recognize"),
+        ("unmarked-wordperfect.wpp", unmarked, corrupt, "not a WPP image"),
+    ]
+    return cases
+
+
+def part_bad():
+    GdkPixbuf, GLib = pixbuf_module()
+    cases = bad_files()
+    domain = GLib.quark_to_string(GdkPixbuf.PixbufError.quark())
+    for name, data, code, word in cases:
+        path = write(name, data)
+        try:
+            GdkPixbuf.Pixbuf.new_from_file(path)
+            check(False, "%s: loaded" % name)
+        except GLib.Error as e:
+            check(e.domain == domain and e.code == code and word in e.message,
+                  "%s from the file: %s %d %s" % (name, e.domain, e.code, e.message))
+        for piece in (1, 7, 4096):
+            if piece == 1 and len(data) > 200000:
+                continue
+            try:
+                feed(GdkPixbuf, data, piece)
+                check(False, "%s in pieces of %d: loaded" % (name, piece))
+            except GLib.Error as e:
+                # Through a loader made for our type, every one is ours to refuse.
+                check(e.domain == domain and e.code == GdkPixbuf.PixbufError.CORRUPT_IMAGE and
+                      "WPP image" in e.message,
+                      "%s in pieces of %d: %s %s" % (name, piece, e.domain, e.message))
+    # gdk-pixbuf's own programs under memcheck: the whole-file load (pixdata)
+    # and the incremental one (the thumbnailer), every bad file.
+    suppressions = os.path.join(SOURCE, "tests", "gdkpixbuf", "valgrind.supp")
+
+    def under_valgrind(program):
+        name, command = program
+        run = subprocess.run(["valgrind", "-q", "--error-exitcode=99", "--leak-check=full",
+                              "--errors-for-leak-kinds=definite",
+                              "--suppressions=" + suppressions] + command,
+                             capture_output=True, text=True)
+        return name, command[0], run
+
+    programs = []
+    for name, _, _, _ in cases:
+        path = os.path.join(SCRATCH, name)
+        programs.append((name, ["gdk-pixbuf-pixdata", path, path + ".pixdata"]))
+        programs.append((name, ["gdk-pixbuf-thumbnailer", "-s", "128", path, path + ".png"]))
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        for name, program, run in pool.map(under_valgrind, programs):
+            # Refused, not crashed, and memcheck clean.
+            check(run.returncode == 1, "%s under valgrind's %s: status %d\n%s"
+                  % (name, program, run.returncode, run.stderr[-2000:]))
+            out = os.path.join(SCRATCH, name + (".png" if "thumbnailer" in program else ".pixdata"))
+            check(not os.path.exists(out), "%s: %s wrote nothing" % (name, program))
+            if program.endswith("pixdata"):
+                print("%s: %s" % (name, run.stdout.strip() or run.stderr.strip()))
+
+
+PARTS = {"install": part_install, "mime": part_mime, "pixels": part_pixels,
+         "thumbnail": part_thumbnail, "viewer": part_viewer, "bad": part_bad}
+
+if __name__ == "__main__":
+    prepare()
+    PARTS[PART]()
+    if failures:
+        print("%s: %d failures" % (PART, len(failures)))
+        sys.exit(1)
+    print("%s: passed" % PART)
