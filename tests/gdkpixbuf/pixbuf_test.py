@@ -3,7 +3,8 @@
 
     pixbuf_test.py PART MODULE BUILD_DIR SOURCE_DIR
 
-PART is one of: install (cmake --install into a staging folder), mime (GIO's
+PART is one of: env (prints the environment of the others, as shell
+assignments, for the benchmark to run in), install (cmake --install into a staging folder), mime (GIO's
 type guess with our MIME file), pixels (GdkPixbuf through PyGObject: from
 files, through loaders fed in pieces, the size alone), thumbnail
 (gdk-pixbuf-thumbnailer), viewer (eog under Xvfb, read back from a
@@ -87,8 +88,6 @@ def prepare():
     os.makedirs(os.path.join(SCRATCH, "share", "mime", "packages"))
     shutil.copy(os.path.join(SOURCE, "packaging", "linux", "image-x-wpp.xml"),
                 os.path.join(SCRATCH, "share", "mime", "packages"))
-    subprocess.run(["update-mime-database", os.path.join(SCRATCH, "share", "mime")], check=True,
-                   stdout=subprocess.DEVNULL)
     system = sorted(os.path.join(LOADERS, f) for f in os.listdir(LOADERS) if f.endswith(".so"))
     cache = os.path.join(SCRATCH, "loaders.cache")
     with open(cache, "w") as out:
@@ -100,6 +99,7 @@ def prepare():
                        "XDG_CONFIG_HOME": os.path.join(SCRATCH, "config"),
                        "XDG_DATA_HOME": os.path.join(SCRATCH, "data"),
                        "XDG_DATA_DIRS": os.path.join(SCRATCH, "share") + ":/usr/share"})
+    subprocess.run(["update-mime-database", os.path.join(SCRATCH, "share", "mime")], check=True)
 
 
 def write(name, data):
@@ -385,12 +385,19 @@ def part_bad():
                 print("%s: %s" % (name, run.stdout.strip() or run.stderr.strip()))
 
 
-PARTS = {"install": part_install, "mime": part_mime, "pixels": part_pixels,
+def part_env():
+    for name in ("GDK_PIXBUF_MODULE_FILE", "XDG_DATA_DIRS"):
+        print("export %s='%s'" % (name, os.environ[name]))
+
+
+PARTS = {"env": part_env, "install": part_install, "mime": part_mime, "pixels": part_pixels,
          "thumbnail": part_thumbnail, "viewer": part_viewer, "bad": part_bad}
 
 if __name__ == "__main__":
     prepare()
     PARTS[PART]()
+    if PART == "env":
+        sys.exit(0)
     if failures:
         print("%s: %d failures" % (PART, len(failures)))
         sys.exit(1)

@@ -1,5 +1,5 @@
-// Every conversion path against the scalar formula, for every tail length,
-// at awkward alignments, writing nothing outside its row.
+// Every conversion and expansion path against the reference, for every tail
+// length, at awkward alignments, writing nothing outside its row.
 
 #include "wpp/convert_rows.h"
 #if defined(__x86_64__) || defined(__i386__)
@@ -44,39 +44,75 @@ std::vector<ConvertPath> PathsOfThisBuild() {
 
 class ConvertRows : public ::testing::TestWithParam<ConvertPath> {};
 
+// The two row operations of each path: the plug-in's RGB555 and the desktop
+// fronts' 8-bit RGB, each with its reference for one pixel.
+struct RowOperation {
+  const char* name;
+  wpp::RowConverter (*of)(ConvertPath);
+  size_t bytesOut;  // per pixel
+  void (*reference)(uint16_t pixel, uint8_t* out);
+};
+const RowOperation kOperations[] = {
+    {"convert", wpp::RowConverterFor, 2,
+     [](uint16_t p, uint8_t* out) { wpp::StoreLe16(out, testwpp::ReferencePixel(p)); }},
+    {"expand", wpp::RowExpanderFor, 3, reference::Rgb},
+};
+
 TEST_P(ConvertRows, MatchTheFormulaForEveryWidthAndAlignment) {
   const char* name = wpp::ConvertPathName(GetParam());
-  const wpp::RowConverter convert = wpp::RowConverterFor(GetParam());
   if (GetParam() > BestPathHere()) GTEST_SKIP() << "this CPU cannot run " << name;
   std::vector<uint32_t> widths;
   for (uint32_t w = 1; w <= 67; ++w) widths.push_back(w);
   for (uint32_t w : {127u, 128u, 129u, 1000u, 4095u, 4096u, 4103u}) widths.push_back(w);
   constexpr size_t kGuard = 64;
-  for (uint32_t width : widths) {
-    const std::vector<uint16_t> pixels = testwpp::RandomPixels(width, width);
-    for (size_t sourceShift : {0, 1, 2, 6}) {
-      for (size_t destinationShift : {0, 2, 4, 12}) {
-        std::vector<uint8_t> source(2 * width + 64);
-        for (uint32_t i = 0; i < width; ++i)
-          wpp::StoreLe16(&source[sourceShift + 2 * i], pixels[i]);
-        std::vector<uint8_t> destination(2 * width + 2 * kGuard, 0xCD);
-        convert(source.data() + sourceShift, destination.data() + kGuard + destinationShift, width);
-        for (size_t i = 0; i < destination.size(); ++i) {
-          const size_t at = i - kGuard - destinationShift;
-          if (i >= kGuard + destinationShift && at < 2 * size_t{width}) {
-            const uint16_t want = testwpp::ReferencePixel(pixels[at / 2]);
-            const uint8_t wantByte = static_cast<uint8_t>(at % 2 ? want >> 8 : want);
-            ASSERT_EQ(destination[i], wantByte)
-                << name << " width " << width << " pixel " << at / 2 << " shifts " << sourceShift
-                << "/" << destinationShift;
-          } else {
-            ASSERT_EQ(destination[i], 0xCD)
-                << name << " wrote outside the row, width " << width << " byte " << i;
+  for (const RowOperation& operation : kOperations) {
+    const wpp::RowConverter convert = operation.of(GetParam());
+    const size_t out = operation.bytesOut;
+    for (uint32_t width : widths) {
+      const std::vector<uint16_t> pixels = testwpp::RandomPixels(width, width);
+      for (size_t sourceShift : {0, 1, 2, 6}) {
+        for (size_t destinationShift : {0, 2, 4, 12}) {
+          std::vector<uint8_t> source(2 * width + 64);
+          for (uint32_t i = 0; i < width; ++i)
+            wpp::StoreLe16(&source[sourceShift + 2 * i], pixels[i]);
+          std::vector<uint8_t> destination(out * width + 2 * kGuard, 0xCD);
+          convert(source.data() + sourceShift, destination.data() + kGuard + destinationShift,
+                  width);
+          for (size_t i = 0; i < destination.size(); ++i) {
+            const size_t at = i - kGuard - destinationShift;
+            if (i >= kGuard + destinationShift && at < out * width) {
+              uint8_t want[3];
+              operation.reference(pixels[at / out], want);
+              ASSERT_EQ(destination[i], want[at % out])
+                  << operation.name << " " << name << " width " << width << " pixel " << at / out
+                  << " shifts " << sourceShift << "/" << destinationShift;
+            } else {
+              ASSERT_EQ(destination[i], 0xCD)
+                  << operation.name << " " << name << " wrote outside the row, width " << width
+                  << " byte " << i;
+            }
           }
         }
       }
     }
   }
+}
+
+// Every RGB565 value expands to its own 8-bit colour, 0 to 0 and full to 255.
+TEST_P(ConvertRows, ExpandEveryValueToADistinctColour) {
+  if (GetParam() > BestPathHere()) GTEST_SKIP();
+  std::vector<uint8_t> source(2 * 65536), destination(3 * 65536);
+  for (uint32_t v = 0; v < 65536; ++v) wpp::StoreLe16(&source[2 * v], static_cast<uint16_t>(v));
+  wpp::RowExpanderFor(GetParam())(source.data(), destination.data(), 65536);
+  std::vector<bool> seen(1 << 24);
+  for (uint32_t v = 0; v < 65536; ++v) {
+    const uint8_t* rgb = &destination[3 * v];
+    const uint32_t colour = rgb[0] << 16 | rgb[1] << 8 | rgb[2];
+    ASSERT_FALSE(seen[colour]) << "value " << v;
+    seen[colour] = true;
+  }
+  EXPECT_EQ(destination[0] | destination[1] | destination[2], 0);
+  EXPECT_EQ(destination[3 * 65535] & destination[3 * 65535 + 1] & destination[3 * 65535 + 2], 255);
 }
 
 // A row that ends on the last byte of a page, source and destination both,
@@ -86,7 +122,7 @@ TEST_P(ConvertRows, TouchNothingPastARowThatEndsOnAPage) {
   const char* name = wpp::ConvertPathName(GetParam());
   if (GetParam() > BestPathHere()) GTEST_SKIP() << "this CPU cannot run " << name;
   const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  const size_t span = 2 * 4096 + page;  // room for the widest row, then the guard page
+  const size_t span = 3 * 4096 + page;  // room for the widest row, then the guard page
   auto* const pages = static_cast<uint8_t*>(
       mmap(nullptr, 2 * span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   ASSERT_NE(pages, MAP_FAILED);
@@ -94,15 +130,20 @@ TEST_P(ConvertRows, TouchNothingPastARowThatEndsOnAPage) {
   uint8_t* const destinationEnd = pages + 2 * span - page;
   ASSERT_EQ(mprotect(sourceEnd, page, PROT_NONE), 0);
   ASSERT_EQ(mprotect(destinationEnd, page, PROT_NONE), 0);
-  for (uint32_t width = 1; width <= 4096; width += width < 70 ? 1 : 1021) {
-    const std::vector<uint16_t> pixels = testwpp::RandomPixels(width, 1);
-    uint8_t* source = sourceEnd - 2 * width;
-    uint8_t* destination = destinationEnd - 2 * width;
-    for (uint32_t i = 0; i < width; ++i) wpp::StoreLe16(source + 2 * i, pixels[i]);
-    wpp::RowConverterFor(GetParam())(source, destination, width);
-    for (uint32_t i = 0; i < width; ++i)
-      ASSERT_EQ(wpp::LoadLe16(destination + 2 * i), testwpp::ReferencePixel(pixels[i]))
-          << name << " width " << width << " pixel " << i;
+  for (const RowOperation& operation : kOperations) {
+    for (uint32_t width = 1; width <= 4096; width += width < 70 ? 1 : 1021) {
+      const std::vector<uint16_t> pixels = testwpp::RandomPixels(width, 1);
+      uint8_t* source = sourceEnd - 2 * width;
+      uint8_t* destination = destinationEnd - operation.bytesOut * width;
+      for (uint32_t i = 0; i < width; ++i) wpp::StoreLe16(source + 2 * i, pixels[i]);
+      operation.of(GetParam())(source, destination, width);
+      for (uint32_t i = 0; i < width; ++i) {
+        uint8_t want[3];
+        operation.reference(pixels[i], want);
+        ASSERT_EQ(memcmp(destination + operation.bytesOut * i, want, operation.bytesOut), 0)
+            << operation.name << " " << name << " width " << width << " pixel " << i;
+      }
+    }
   }
   munmap(pages, 2 * span);
 }
