@@ -1,8 +1,10 @@
 """The Qt image plug-in as Qt programs use it: PyQt's QImageReader and
-QImageWriter (Qt 5 or Qt 6, whichever --qt names), and with --viewer a Qt
-image viewer from Debian under Xvfb, its window's pixels read back.
+QImageWriter (Qt 5 or Qt 6, whichever --qt names), with --viewer a Qt
+image viewer from Debian under Xvfb, its window's pixels read back, and
+with --kde-preview KDE's thumbnail of a sample.
 
     qt_test.py --qt 5|6 --scratch DIR --samples DIR [--viewer PROGRAM]
+               [--kde-preview PROGRAM --mime image-x-wpp.xml]
 
 QT_PLUGIN_PATH names the build's folder that holds imageformats/libwpp.so.
 """
@@ -329,6 +331,37 @@ class Viewer(unittest.TestCase):
         return False
 
 
+class KdeThumbnail(unittest.TestCase):
+    """KDE's file manager thumbnail of a sample, through KIO::PreviewJob: the
+    type from a MIME database with ours, the picture through our plug-in."""
+
+    def test_thumbnail(self):
+        if not ARGS.kde_preview:
+            self.skipTest("no --kde-preview")
+        share = os.path.join(ARGS.scratch, "share")
+        os.makedirs(os.path.join(share, "mime", "packages"))
+        with open(ARGS.mime, "rb") as f, \
+                open(os.path.join(share, "mime", "packages", "image-x-wpp.xml"), "wb") as g:
+            g.write(f.read())
+        subprocess.run(["update-mime-database", os.path.join(share, "mime")], check=True)
+        out = os.path.join(ARGS.scratch, "thumbnail.png")
+        env = dict(os.environ, XDG_DATA_DIRS=share + ":/usr/share",
+                   XDG_CACHE_HOME=os.path.join(ARGS.scratch, "cache"))
+        run = subprocess.run([ARGS.kde_preview, os.path.join(ARGS.samples, "colour-bars.wpp"), out],
+                             env=env, capture_output=True, timeout=120)
+        self.assertEqual(run.returncode, 0, run.stderr.decode(errors="replace"))
+        thumbnail = QtGui.QImage(out)
+        self.assertEqual((thumbnail.width(), thumbnail.height()), (128, 96))
+        # The bars' middles, top left to right: white, yellow, cyan, green,
+        # magenta, red, blue, black.
+        bars = [(255, 255, 255), (255, 255, 0), (0, 255, 255), (0, 255, 0), (255, 0, 255),
+                (255, 0, 0), (0, 0, 255), (0, 0, 0)]
+        for i, want in enumerate(bars):
+            got = QtGui.QColor(thumbnail.pixel(16 * i + 8, 30))
+            self.assertTrue(all(abs(a - b) <= 8 for a, b in zip(
+                (got.red(), got.green(), got.blue()), want)), (i, got.getRgb(), want))
+
+
 def screenshot():
     """Prints the whole screen: width, height, then each pixel's 0xFFRRGGBB word."""
     app = QtGui.QGuiApplication(sys.argv[:1])
@@ -348,6 +381,8 @@ def main():
     parser.add_argument("--scratch")
     parser.add_argument("--samples")
     parser.add_argument("--viewer")
+    parser.add_argument("--kde-preview")
+    parser.add_argument("--mime")
     parser.add_argument("--screenshot", action="store_true")
     ARGS, rest = parser.parse_known_args()
     if ARGS.qt == 6:
