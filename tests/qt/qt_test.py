@@ -1,10 +1,12 @@
 """The Qt image plug-in as Qt programs use it: PyQt's QImageReader and
 QImageWriter (Qt 5 or Qt 6, whichever --qt names), with --viewer a Qt
 image viewer from Debian under Xvfb, its window's pixels read back, and
-with --kde-preview KDE's thumbnail of a sample.
+with --kde-preview KDE's thumbnail of a sample; with --pixbuf-loader, what
+QImageWriter wrote read back through the GTK loader too.
 
     qt_test.py --qt 5|6 --scratch DIR --samples DIR [--viewer PROGRAM]
                [--kde-preview PROGRAM --mime image-x-wpp.xml]
+               [--pixbuf-loader libpixbufloader-wpp.so --build BUILD]
 
 QT_PLUGIN_PATH names the build's folder that holds imageformats/libwpp.so.
 """
@@ -225,6 +227,27 @@ class Writing(unittest.TestCase):
             back = QtGui.QImageReader(path).read()
             self.assertEqual(pixels_of(back), want, name + " read back")
 
+    def test_written_pictures_through_the_gtk_loader(self):
+        if not ARGS.pixbuf_loader:
+            self.skipTest("no --pixbuf-loader")
+        paths = []
+        for name, image, _ in self.pictures():
+            paths.append(os.path.join(ARGS.scratch, "for-gtk-%s.wpp" % name))
+            self.assertTrue(QtGui.QImageWriter(paths[-1], b"wpp").write(image), name)
+        # The GTK test's loaders cache and MIME database, with our loader in them.
+        source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+        made = subprocess.run([sys.executable, os.path.join(source, "tests", "gdkpixbuf",
+                                                            "pixbuf_test.py"), "env",
+                               ARGS.pixbuf_loader, ARGS.build, source],
+                              check=True, capture_output=True, text=True).stdout
+        env = dict(os.environ)
+        for line in made.splitlines():
+            name, value = line[len("export "):].split("=", 1)
+            env[name] = value.strip("'")
+        read = subprocess.run([sys.executable, "-c", GTK_READER] + paths, env=env,
+                              capture_output=True, text=True)
+        self.assertEqual(read.returncode, 0, read.stderr)
+
     def test_refusals_leave_nothing(self):
         limit = resource.getrlimit(resource.RLIMIT_FSIZE)
         signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
@@ -259,6 +282,27 @@ class Writing(unittest.TestCase):
         finally:
             resource.setrlimit(resource.RLIMIT_FSIZE, limit)
             signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
+
+
+# Reads each WPP file named through GdkPixbuf: every pixel the file's RGB565
+# value with each channel's bits repeated below it to 8.
+GTK_READER = """
+import struct, sys
+import gi
+gi.require_version("GdkPixbuf", "2.0")
+from gi.repository import GdkPixbuf
+for path in sys.argv[1:]:
+    data = open(path, "rb").read()
+    width, height = struct.unpack("<HH", data[20:24])
+    pixbuf = GdkPixbuf.Pixbuf.new_from_file(path)
+    stride, pixels = pixbuf.get_rowstride(), pixbuf.get_pixels()
+    for y in range(height):
+        for x in range(width):
+            p = struct.unpack_from("<H", data, 24 + 2 * (y * width + x))[0]
+            r, g, b = p >> 11, (p >> 5) & 63, p & 31
+            want = bytes((r << 3 | r >> 2, g << 2 | g >> 4, b << 3 | b >> 2))
+            assert pixels[y * stride + 3 * x:y * stride + 3 * x + 3] == want, (path, x, y)
+"""
 
 
 class Viewer(unittest.TestCase):
@@ -383,6 +427,8 @@ def main():
     parser.add_argument("--viewer")
     parser.add_argument("--kde-preview")
     parser.add_argument("--mime")
+    parser.add_argument("--pixbuf-loader")
+    parser.add_argument("--build")
     parser.add_argument("--screenshot", action="store_true")
     ARGS, rest = parser.parse_known_args()
     if ARGS.qt == 6:
