@@ -4,8 +4,8 @@
 # `apt-get install ./…deb` installs them, Debian's triggers refresh
 # gdk-pixbuf's loaders.cache and the MIME database, and with no test variable
 # set a GTK program (GdkPixbuf through PyGObject, and the thumbnailer) and Qt
-# programs (PyQt 5 and 6) open a sample, pixel for pixel, where qtpaths says
-# each Qt's plug-ins are; the tools run and have their manual pages; then
+# programs (PyQt 5 and 6) open a sample, pixel for pixel (tests/desktop_read.py),
+# the plug-ins where each Qt says it loads them (qmake, qtpaths6); the tools run and have their manual pages; then
 # `apt-get purge` leaves no file of ours and both caches as they were. A
 # trap purges them on any failure. Run as root.
 #   tests/deb_test.sh FOLDER
@@ -64,25 +64,7 @@ clean=(env -u GDK_PIXBUF_MODULE_FILE -u XDG_DATA_DIRS -u QT_PLUGIN_PATH -u LD_LI
   -u QT_QPA_PLATFORM)
 sample=$scratch/colour-bars.wpp
 cp samples/colour-bars.wpp "$sample"
-if "${clean[@]}" /usr/bin/python3 - "$sample" <<'PY'; then
-import struct, sys
-import gi
-gi.require_version("GdkPixbuf", "2.0")
-from gi.repository import Gio, GdkPixbuf
-data = open(sys.argv[1], "rb").read()
-width, height = struct.unpack("<HH", data[20:24])
-kind, _ = Gio.content_type_guess(sys.argv[1], data[:4096])
-assert kind == "image/x-wpp", kind
-pixbuf = GdkPixbuf.Pixbuf.new_from_file(sys.argv[1])
-assert (pixbuf.get_width(), pixbuf.get_height(), pixbuf.get_n_channels()) == (width, height, 3)
-stride, pixels = pixbuf.get_rowstride(), pixbuf.get_pixels()
-for y in range(height):
-    for x in range(width):
-        p = struct.unpack_from("<H", data, 24 + 2 * (y * width + x))[0]
-        r, g, b = p >> 11, (p >> 5) & 63, p & 31
-        want = bytes((r << 3 | r >> 2, g << 2 | g >> 4, b << 3 | b >> 2))
-        assert pixels[y * stride + 3 * x:y * stride + 3 * x + 3] == want, (x, y)
-PY
+if "${clean[@]}" /usr/bin/python3 tests/desktop_read.py gtk "$sample"; then
   pass "a GTK program opens the sample by its type, every pixel as stored"
 else
   flunk "a GTK program could not open the sample"
@@ -99,29 +81,7 @@ for major in 5 6; do
   fi
   [ -f "$plugins/imageformats/libwpp.so" ] ||
     flunk "Qt $major's plug-in is not in $plugins/imageformats, where Qt $major looks"
-  if "${clean[@]}" /usr/bin/python3 - "$sample" $major <<'PY'; then
-import struct, sys
-if sys.argv[2] == "6":
-    from PyQt6.QtCore import QMimeDatabase
-    from PyQt6.QtGui import QImage, QImageReader
-    rgb16 = QImage.Format.Format_RGB16
-else:
-    from PyQt5.QtCore import QMimeDatabase
-    from PyQt5.QtGui import QImage, QImageReader
-    rgb16 = QImage.Format_RGB16
-data = open(sys.argv[1], "rb").read()
-width, height = struct.unpack("<HH", data[20:24])
-assert QMimeDatabase().mimeTypeForFile(sys.argv[1]).name() == "image/x-wpp"
-assert b"image/x-wpp" in [bytes(m) for m in QImageReader.supportedMimeTypes()]
-image = QImage(sys.argv[1])
-assert (image.width(), image.height(), image.format()) == (width, height, rgb16)
-bits = image.constBits()
-bits.setsize(image.sizeInBytes())
-rows = bytes(bits)
-for y in range(height):
-    row = rows[y * image.bytesPerLine():y * image.bytesPerLine() + 2 * width]
-    assert row == data[24 + 2 * width * y:24 + 2 * width * (y + 1)], y
-PY
+  if "${clean[@]}" /usr/bin/python3 tests/desktop_read.py qt$major "$sample"; then
     pass "a Qt $major program opens the sample, every pixel as stored"
   else
     flunk "a Qt $major program could not open the sample"
