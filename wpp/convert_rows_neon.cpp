@@ -61,32 +61,22 @@ void ExpandRowNeon(const uint8_t* source, uint8_t* destination, uint32_t width) 
   ExpandRowScalar(source + 2 * i, destination + 3 * i, width - i);
 }
 
-}  // namespace
-
-RowConverter RowExpanderFor(ConvertPath path) {
-  switch (path) {
-    case ConvertPath::Scalar:
-      return ExpandRowScalar;
-    case ConvertPath::Neon:
-      return ExpandRowNeon;
-    default:
-      return nullptr;
-  }
+// This family's two paths: the reference's row function, or NEON's.
+RowConverter OfPath(ConvertPath path, RowConverter scalar, RowConverter neon) {
+  if (path == ConvertPath::Scalar) return scalar;
+  return path == ConvertPath::Neon ? neon : nullptr;
 }
 
-ConvertPath PickExpandPath() { return ConvertPath::Neon; }
+}  // namespace
 
 RowConverter RowConverterFor(ConvertPath path) {
-  switch (path) {
-    case ConvertPath::Scalar:
-      return ConvertRowScalar;
-    case ConvertPath::Neon:
-      return ConvertRowNeon;
-    default:
-      return nullptr;
-  }
+  return OfPath(path, ConvertRowScalar, ConvertRowNeon);
+}
+RowConverter RowExpanderFor(ConvertPath path) {
+  return OfPath(path, ExpandRowScalar, ExpandRowNeon);
 }
 
 ConvertPath PickConvertPath() { return ConvertPath::Neon; }
+ConvertPath PickExpandPath() { return ConvertPath::Neon; }
 
 }  // namespace wpp
