@@ -4,7 +4,7 @@
 # `apt-get install ./…deb` installs them, Debian's triggers refresh
 # gdk-pixbuf's loaders.cache and the MIME database, and with no test variable
 # set a GTK program (GdkPixbuf through PyGObject, and the thumbnailer) and Qt
-# programs (PyQt 5 and 6) open a sample, pixel for pixel (tests/desktop_read.py),
+# programs (PyQt 5 and 6) open a sample, pixel for pixel (tests/desktop_files.py),
 # the plug-ins where each Qt says it loads them (qmake, qtpaths6); the tools run and have their manual pages; then
 # `apt-get purge` leaves no file of ours and both caches as they were. A
 # trap purges them on any failure. Run as root.
@@ -64,7 +64,7 @@ clean=(env -u GDK_PIXBUF_MODULE_FILE -u XDG_DATA_DIRS -u QT_PLUGIN_PATH -u LD_LI
   -u QT_QPA_PLATFORM)
 sample=$scratch/colour-bars.wpp
 cp samples/colour-bars.wpp "$sample"
-if "${clean[@]}" /usr/bin/python3 tests/desktop_read.py gtk "$sample"; then
+if "${clean[@]}" /usr/bin/python3 tests/desktop_files.py gtk "$sample"; then
   pass "a GTK program opens the sample by its type, every pixel as stored"
 else
   flunk "a GTK program could not open the sample"
@@ -81,7 +81,7 @@ for major in 5 6; do
   fi
   [ -f "$plugins/imageformats/libwpp.so" ] ||
     flunk "Qt $major's plug-in is not in $plugins/imageformats, where Qt $major looks"
-  if "${clean[@]}" /usr/bin/python3 tests/desktop_read.py qt$major "$sample"; then
+  if "${clean[@]}" /usr/bin/python3 tests/desktop_files.py qt$major "$sample"; then
     pass "a Qt $major program opens the sample, every pixel as stored"
   else
     flunk "a Qt $major program could not open the sample"

@@ -23,6 +23,9 @@ import tempfile
 import time
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from desktop_files import bad_files, wpp  # noqa: E402
+
 ARGS = None
 QtCore = QtGui = None
 
@@ -30,13 +33,6 @@ QtCore = QtGui = None
 def enum(owner, scope, name):
     """A Qt enum value: PyQt6 has them in their scopes, PyQt5 on the class."""
     return getattr(getattr(owner, scope), name) if ARGS.qt == 6 else getattr(owner, name)
-
-
-def wpp_image(width, height, pixels, data_length=None, prefix=b"any sixteen byte"):
-    if data_length is None:
-        data_length = 2 * width * height + 4
-    return prefix + struct.pack("<IHH", data_length, width, height) + \
-        struct.pack("<%dH" % len(pixels), *pixels)
 
 
 def random_pixels(width, height, seed):
@@ -95,22 +91,6 @@ def buffer_of(data):
 SIZES = [(1, 1), (3, 2), (2, 3), (317, 5), (65535, 1), (1, 65535)]
 SAMPLES = {"colour-bars.wpp": (640, 480), "odd-width.wpp": (317, 211)}
 
-# Files that are not whole WPP images, as the GTK loader's tests have them.
-GOOD = wpp_image(5, 3, random_pixels(5, 3, 1))
-BAD_FILES = [("truncated at header byte %d" % n, GOOD[:n]) for n in range(24)] + [
-    ("truncated in the pixels", GOOD[:24 + 7]),
-    ("truncated by one byte", GOOD[:-1]),
-    ("zero width", wpp_image(0, 3, [])),
-    ("zero height", wpp_image(5, 0, [])),
-    ("dataLength two more", wpp_image(5, 3, random_pixels(5, 3, 2), 2 * 15 + 6)),
-    ("dataLength two fewer", wpp_image(5, 3, random_pixels(5, 3, 3), 2 * 15 + 2)),
-    ("dataLength wrapped at 32 bits", wpp_image(65535, 65535, [], (2 * 65535 * 65535 + 4) % 2**32)),
-    ("24 bytes claiming 65535 x 65535", wpp_image(65535, 65535, [], 0xFFFFFFFF)),
-    ("24 bytes of a valid 32767 x 32767 header", wpp_image(32767, 32767, [])),
-    ("a WordPerfect document", b"\xffWPC\x10\0\0\0\x01\x0a\x02\x01\0\0\0\x02" + b"\x05\0" * 40),
-]
-
-
 class Reading(unittest.TestCase):
     def check(self, image, width, height, pixels, what):
         self.assertFalse(image.isNull(), what)
@@ -134,7 +114,7 @@ class Reading(unittest.TestCase):
     def test_pictures(self):
         for width, height in SIZES:
             pixels = random_pixels(width, height, width * 7 + height)
-            data = wpp_image(width, height, pixels)
+            data = wpp(width, height, pixels)
             path = os.path.join(ARGS.scratch, "%dx%d.wpp" % (width, height))
             with open(path, "wb") as f:
                 f.write(data + b"trailing bytes, never read")
@@ -152,7 +132,7 @@ class Reading(unittest.TestCase):
         # The header of a 640 x 480 picture and none of its pixels.
         path = os.path.join(ARGS.scratch, "header-only.wpp")
         with open(path, "wb") as f:
-            f.write(wpp_image(640, 480, []))
+            f.write(wpp(640, 480, []))
         # By name alone Qt asks by content, which wants the whole picture.
         reader = QtGui.QImageReader(path, b"wpp")
         self.assertEqual(reader.size(), QtCore.QSize(640, 480))
@@ -160,7 +140,8 @@ class Reading(unittest.TestCase):
         self.assertTrue(reader.read().isNull())
 
     def test_bad_files(self):
-        for what, data in BAD_FILES:
+        # The GTK loader's table: what every desktop front must refuse.
+        for what, data, _, _ in bad_files(ARGS.samples):
             path = os.path.join(ARGS.scratch, "bad.wpp")
             with open(path, "wb") as f:
                 f.write(data)
@@ -192,7 +173,7 @@ class Reading(unittest.TestCase):
     def test_allocation_limit(self):
         if ARGS.qt == 5:
             self.skipTest("Qt 5 has no allocation limit")
-        data = wpp_image(1024, 1024, [0x1234] * (1024 * 1024))
+        data = wpp(1024, 1024, [0x1234] * (1024 * 1024))
         buffer = buffer_of(data)
         reader = QtGui.QImageReader(buffer, b"wpp")
         reader.setAllocationLimit(3)  # MiB; Qt counts 4 bytes a pixel, so it needs 4
@@ -217,35 +198,31 @@ class Writing(unittest.TestCase):
             yield name, image, pixels_of(image.convertToFormat(
                 enum(QtGui.QImage, "Format", "Format_RGB16")))
 
-    def test_written_bytes_and_read_back(self):
-        for name, image, want in self.pictures():
-            path = os.path.join(ARGS.scratch, "written-%s.wpp" % name)
-            self.assertTrue(QtGui.QImageWriter(path, b"wpp").write(image), name)
-            with open(path, "rb") as f:
-                data = f.read()
-            self.assertEqual(data, wpp_image(37, 19, want, prefix=b"\0" * 16), name)
-            back = QtGui.QImageReader(path).read()
-            self.assertEqual(pixels_of(back), want, name + " read back")
-
-    def test_written_pictures_through_the_gtk_loader(self):
-        if not ARGS.pixbuf_loader:
-            self.skipTest("no --pixbuf-loader")
+    def test_written_bytes_read_back(self):
+        """Through our plug-in, and with --pixbuf-loader through the GTK loader too."""
         paths = []
-        for name, image, _ in self.pictures():
-            paths.append(os.path.join(ARGS.scratch, "for-gtk-%s.wpp" % name))
+        for name, image, want in self.pictures():
+            paths.append(os.path.join(ARGS.scratch, "written-%s.wpp" % name))
             self.assertTrue(QtGui.QImageWriter(paths[-1], b"wpp").write(image), name)
+            with open(paths[-1], "rb") as f:
+                data = f.read()
+            self.assertEqual(data[:16], b"\0" * 16, name)
+            self.assertEqual(data[16:], wpp(37, 19, want)[16:], name)
+            back = QtGui.QImageReader(paths[-1]).read()
+            self.assertEqual(pixels_of(back), want, name + " read back")
+        if not ARGS.pixbuf_loader:
+            return
         # The GTK test's loaders cache and MIME database, with our loader in them.
-        source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-        made = subprocess.run([sys.executable, os.path.join(source, "tests", "gdkpixbuf",
-                                                            "pixbuf_test.py"), "env",
-                               ARGS.pixbuf_loader, ARGS.build, source],
+        tests = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+        made = subprocess.run([sys.executable, os.path.join(tests, "gdkpixbuf", "pixbuf_test.py"),
+                               "env", ARGS.pixbuf_loader, ARGS.build, os.path.dirname(tests)],
                               check=True, capture_output=True, text=True).stdout
         env = dict(os.environ)
         for line in made.splitlines():
             name, value = line[len("export "):].split("=", 1)
             env[name] = value.strip("'")
-        read = subprocess.run([sys.executable, os.path.join(source, "tests", "desktop_read.py"),
-                               "gtk"] + paths, env=env, capture_output=True, text=True)
+        read = subprocess.run([sys.executable, os.path.join(tests, "desktop_files.py"), "gtk"] +
+                              paths, env=env, capture_output=True, text=True)
         self.assertEqual(read.returncode, 0, read.stderr)
 
     def test_refusals_leave_nothing(self):
