@@ -102,7 +102,7 @@ class Reading(unittest.TestCase):
         """By name, by content from a buffer, and from a sequential device."""
         reader = QtGui.QImageReader(path)
         self.check(reader.read(), width, height, pixels, path + " by name")
-        buffer = buffer_of(data)
+        buffer = buffer_of(data + b"another picture")
         reader = QtGui.QImageReader(buffer)
         reader.setDecideFormatFromContent(True)
         self.check(reader.read(), width, height, pixels, path + " by content")
