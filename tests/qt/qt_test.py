@@ -1,12 +1,12 @@
 """The Qt image plug-in as Qt programs use it: PyQt's QImageReader and
 QImageWriter (Qt 5 or Qt 6, whichever --qt names), with --viewer a Qt
-image viewer from Debian under Xvfb, its window's pixels read back, and
-with --kde-preview KDE's thumbnail of a sample; with --pixbuf-loader, what
-QImageWriter wrote read back through the GTK loader too.
+image viewer from Debian under Xvfb, its window's pixels read back; with
+--pixbuf-loader (whose MIME database and loaders cache the GTK test makes),
+what QImageWriter wrote read back through the GTK loader too, and with
+--kde-preview KDE's thumbnail of a sample.
 
     qt_test.py --qt 5|6 --scratch DIR --samples DIR [--viewer PROGRAM]
-               [--kde-preview PROGRAM --mime image-x-wpp.xml]
-               [--pixbuf-loader libpixbufloader-wpp.so --build BUILD]
+               [--pixbuf-loader libpixbufloader-wpp.so --build BUILD [--kde-preview PROGRAM]]
 
 QT_PLUGIN_PATH names the build's folder that holds imageformats/libwpp.so.
 """
@@ -23,7 +23,8 @@ import tempfile
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, TESTS)
 from desktop_files import bad_files, wpp  # noqa: E402
 
 ARGS = None
@@ -48,6 +49,19 @@ def pixels_of(image):
     stride, width = image.bytesPerLine(), image.width()
     rows = (data[y * stride:y * stride + 2 * width] for y in range(image.height()))
     return list(struct.unpack("<%dH" % (width * image.height()), b"".join(rows)))
+
+
+def desktop_env():
+    """The environment with the GTK test's loaders cache and MIME database,
+    which hold our loader and type beside the machine's."""
+    made = subprocess.run([sys.executable, os.path.join(TESTS, "gdkpixbuf", "pixbuf_test.py"),
+                           "env", ARGS.pixbuf_loader, ARGS.build, os.path.dirname(TESTS)],
+                          check=True, capture_output=True, text=True).stdout
+    env = dict(os.environ, XDG_CACHE_HOME=os.path.join(ARGS.scratch, "cache"))
+    for line in made.splitlines():
+        name, value = line[len("export "):].split("=", 1)
+        env[name] = value.strip("'")
+    return env
 
 
 class SequentialDevice:
@@ -212,17 +226,8 @@ class Writing(unittest.TestCase):
             self.assertEqual(pixels_of(back), want, name + " read back")
         if not ARGS.pixbuf_loader:
             return
-        # The GTK test's loaders cache and MIME database, with our loader in them.
-        tests = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-        made = subprocess.run([sys.executable, os.path.join(tests, "gdkpixbuf", "pixbuf_test.py"),
-                               "env", ARGS.pixbuf_loader, ARGS.build, os.path.dirname(tests)],
-                              check=True, capture_output=True, text=True).stdout
-        env = dict(os.environ)
-        for line in made.splitlines():
-            name, value = line[len("export "):].split("=", 1)
-            env[name] = value.strip("'")
-        read = subprocess.run([sys.executable, os.path.join(tests, "desktop_files.py"), "gtk"] +
-                              paths, env=env, capture_output=True, text=True)
+        read = subprocess.run([sys.executable, os.path.join(TESTS, "desktop_files.py"), "gtk"] +
+                              paths, env=desktop_env(), capture_output=True, text=True)
         self.assertEqual(read.returncode, 0, read.stderr)
 
     def test_refusals_leave_nothing(self):
@@ -338,17 +343,9 @@ class KdeThumbnail(unittest.TestCase):
     def test_thumbnail(self):
         if not ARGS.kde_preview:
             self.skipTest("no --kde-preview")
-        share = os.path.join(ARGS.scratch, "share")
-        os.makedirs(os.path.join(share, "mime", "packages"))
-        with open(ARGS.mime, "rb") as f, \
-                open(os.path.join(share, "mime", "packages", "image-x-wpp.xml"), "wb") as g:
-            g.write(f.read())
-        subprocess.run(["update-mime-database", os.path.join(share, "mime")], check=True)
         out = os.path.join(ARGS.scratch, "thumbnail.png")
-        env = dict(os.environ, XDG_DATA_DIRS=share + ":/usr/share",
-                   XDG_CACHE_HOME=os.path.join(ARGS.scratch, "cache"))
         run = subprocess.run([ARGS.kde_preview, os.path.join(ARGS.samples, "colour-bars.wpp"), out],
-                             env=env, capture_output=True, timeout=120)
+                             env=desktop_env(), capture_output=True, timeout=120)
         self.assertEqual(run.returncode, 0, run.stderr.decode(errors="replace"))
         thumbnail = QtGui.QImage(out)
         self.assertEqual((thumbnail.width(), thumbnail.height()), (128, 96))
@@ -382,7 +379,6 @@ def main():
     parser.add_argument("--samples")
     parser.add_argument("--viewer")
     parser.add_argument("--kde-preview")
-    parser.add_argument("--mime")
     parser.add_argument("--pixbuf-loader")
     parser.add_argument("--build")
     parser.add_argument("--screenshot", action="store_true")
