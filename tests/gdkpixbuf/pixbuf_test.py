@@ -19,6 +19,7 @@ import array
 import concurrent.futures
 import os
 import random
+import resource
 import shutil
 import struct
 import subprocess
@@ -313,6 +314,14 @@ def part_bad():
                 check(e.domain == domain and e.code == GdkPixbuf.PixbufError.CORRUPT_IMAGE and
                       "WPP image" in e.message,
                       "%s in pieces of %d: %s %s" % (name, piece, e.domain, e.message))
+    # A picture this process cannot hold (its address space held to 2 GiB):
+    # refused for want of memory, not a crash.
+    limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))
+    path = os.path.join(SCRATCH, "65535x32767.wpp")
+    run = subprocess.run(["gdk-pixbuf-thumbnailer", "-s", "128", path, path + ".png"],
+                         preexec_fn=limit, capture_output=True, text=True)
+    check(run.returncode == 1 and "not enough memory for a 65535 x 32767" in run.stderr,
+          "65535x32767.wpp in 2 GiB: %d %s" % (run.returncode, run.stderr))
     # gdk-pixbuf's own programs under memcheck: the whole-file load (pixdata)
     # and the incremental one (the thumbnailer), every bad file.
     suppressions = os.path.join(SOURCE, "tests", "gdkpixbuf", "valgrind.supp")
