@@ -37,7 +37,7 @@ fi
 # As a user gets it.
 user=$scratch/user
 mkdir "$user"
-cp "$scratch/first/$archive" "$scratch/first/"wpp-*.msi "$scratch/first/SHA256SUMS" "$user/"
+cp "$scratch/first/$archive" "$scratch/first/"wpp-*.msi "$scratch/first/"*.deb "$scratch/first/SHA256SUMS" "$user/"
 (cd "$user" && unzip -q "$archive" && sha256sum --quiet -c SHA256SUMS) || fail=1
 want=$scratch/want
 mkdir "$want"
