@@ -13,14 +13,11 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
-#include <time.h>
 
-#include <algorithm>
-#include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/desktop_bench.h"
 #include "tools/wpp_reference.h"
 #include "tools/wpp_writer.h"
 #include "wpp/convert_rows.h"
@@ -31,28 +28,11 @@ constexpr uint32_t kSide = 4096;
 constexpr uint32_t kPeakSide = 8192;
 constexpr size_t kFeed = 64 * 1024;  // what gdk-pixbuf's own file loads read at a time
 
-double Seconds() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return t.tv_sec + t.tv_nsec * 1e-9;
-}
+using bench::Median;
+using bench::Seconds;
+using bench::WriteFile;
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-std::string Scratch(const char* name) {
-  const char* folder = getenv("TMPDIR");
-  return std::string(folder != nullptr ? folder : "/tmp") + "/pixbuf_bench_" + name;
-}
-
-void WriteFile(const std::string& path, const void* bytes, size_t size,
-               const std::string& before = "") {
-  std::ofstream out(path, std::ios::binary);
-  out << before;
-  out.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(size));
-}
+std::string Scratch(const char* name) { return bench::Scratch("pixbuf_bench", name); }
 
 long PeakKib() {
   rusage usage;

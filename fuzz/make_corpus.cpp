@@ -42,6 +42,10 @@ void Seed(const std::filesystem::path& out, const Bytes& image, uint8_t control)
   // through load() from a FILE.
   Write(out / "pixbuf", Envelope(control, static_cast<uint32_t>(image.size())), image);
   Write(out / "pixbuf", Envelope(4, 0), image);
+  // The Qt handler's: from a buffer, and from a pipe in pieces of 1 and 256.
+  Write(out / "qt", Envelope(0, 0), image);
+  Write(out / "qt", Envelope(1, 0), image);
+  Write(out / "qt", Envelope(1, 0xFF), image);
   Write(out / "file", Envelope(control, 0), image);
   Bytes shifted(7 + image.size(), 0xC3);
   std::copy(image.begin(), image.end(), shifted.begin() + 7);
@@ -75,6 +79,7 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(out / "file");
   std::filesystem::create_directories(out / "frame_copy");
   std::filesystem::create_directories(out / "pixbuf");
+  std::filesystem::create_directories(out / "qt");
 
   const struct {
     uint32_t width, height;

@@ -7,7 +7,7 @@
 # wpp2bmp converting a sample to the very bytes the native build writes, and
 # for ARM64 the bare viewer test, whose checks hold every byte to the
 # reference; and each WIC codec registered and decoding the sample through
-# WIC. Needs the hosts built: build/win32, build/win64 and build/winarm64,
+# WIC; then the Debian packages, installed and purged (tests/deb_test.sh). Needs the hosts built: build/win32, build/win64 and build/winarm64,
 # and build/native64 for the reference. WPP_SKIP_WIN32=1 leaves the 32-bit
 # load out, where the machine cannot run it.
 set -euo pipefail
@@ -37,7 +37,7 @@ fi
 # As a user gets it.
 user=$scratch/user
 mkdir "$user"
-cp "$scratch/first/$archive" "$scratch/first/"wpp-*.msi "$scratch/first/SHA256SUMS" "$user/"
+cp "$scratch/first/$archive" "$scratch/first/"wpp-*.msi "$scratch/first/"*.deb "$scratch/first/SHA256SUMS" "$user/"
 (cd "$user" && unzip -q "$archive" && sha256sum --quiet -c SHA256SUMS) || fail=1
 want=$scratch/want
 mkdir "$want"
@@ -102,6 +102,8 @@ EOF
 
 bash tests/msi_test.sh "$scratch/first" "$scratch/stage" "$version" "$scratch/png-x64/colour-bars.png" ||
   fail=1
+# The Debian packages, installed and purged as a user does.
+bash tests/deb_test.sh "$scratch/first" || fail=1
 
 if [ $fail = 0 ]; then echo "package: 1 passed, 0 failed"; else echo "package: 0 passed, 1 failed"; fi
 exit $fail

@@ -26,6 +26,9 @@ import subprocess
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from desktop_files import bad_files, read_wpp, wordperfect_like, wpp  # noqa: E402
+
 PART, MODULE, BUILD, SOURCE = sys.argv[1:5]
 SCRATCH = os.path.join(BUILD, "tests", "gdkpixbuf", PART)
 SAMPLES = os.path.join(SOURCE, "samples")
@@ -44,20 +47,6 @@ def check(ok, what):
 
 
 # -- pictures, written and expected from the format's definition -----------------------
-
-def wpp(width, height, pixels, data_length=None):
-    """A WPP file: 16 bytes of prefix, the length, the sides, the RGB565 pixels."""
-    if data_length is None:
-        data_length = 2 * width * height + 4
-    return (b"wpp test prefix!" + struct.pack("<IHH", data_length, width, height) +
-            array.array("H", pixels).tobytes())
-
-
-def read_wpp(path):
-    data = open(path, "rb").read()
-    _, width, height = struct.unpack_from("<IHH", data, 16)
-    return width, height, array.array("H", data[24:24 + 2 * width * height])
-
 
 # Each channel's bits repeated below it to 8.
 RGB = [bytes(((v >> 11) << 3 | (v >> 11) >> 2,
@@ -302,43 +291,9 @@ def find_picture(screen_bytes, screen, want):
     return None
 
 
-def wordperfect_like():
-    """A WordPerfect document begins with 0xFF and "WPC"; one without that mark
-    (cut, or of an old version) is known by its name alone."""
-    rest = bytes(range(12)) + b"\x10\x00\x00\x00\x01\x0a\x02\x01" + bytes(600)
-    return b"\xffWPC" + rest, b"\x00\x00\x00\x00" + rest
-
-
-def bad_files():
-    """name, bytes, GdkPixbufError code from the file, a word of its message."""
-    width, height, pixels = read_wpp(os.path.join(SAMPLES, "odd-width.wpp"))
-    good = wpp(width, height, pixels)
-    corrupt, unknown = 0, 3  # GDK_PIXBUF_ERROR_CORRUPT_IMAGE, _UNKNOWN_TYPE
-    marked, unmarked = wordperfect_like()
-    cases = [("header-%02d.wpp" % n, good[:n], corrupt, "header") for n in range(1, 24)]
-    cases += [
-        ("no-pixels.wpp", good[:24], corrupt, "truncated"),
-        ("half-a-pixel.wpp", good[:25], corrupt, "truncated"),
-        ("mid-row.wpp", good[:24 + 2 * width * 10 + 7], corrupt, "truncated"),
-        ("last-byte.wpp", good[:-1], corrupt, "truncated"),
-        ("zero-width.wpp", wpp(0, 5, [], 4), corrupt, "width or height of 0"),
-        ("zero-height.wpp", wpp(5, 0, [], 4), corrupt, "width or height of 0"),
-        ("lying-length.wpp", wpp(width, height, pixels, len(good) - 20 - 2), corrupt, "length"),
-        ("longer-length.wpp", wpp(width, height, pixels, len(good) - 20 + 2), corrupt, "length"),
-        # No 32-bit length matches 65535 x 65535; 65535 x 32767 is the largest that does.
-        ("65535x65535.wpp", wpp(65535, 65535, [], 0xFFFFFFFF), corrupt, "length"),
-        ("65535x32767.wpp", wpp(65535, 32767, []), corrupt, "truncated"),
-        # GIO keeps a marked one a WordPerfect document, which no loader takes;
-        # an unmarked one is offered to ours, which refuses it.
-        ("marked-wordperfect.wpp", marked, unknown, "recognize"),
-        ("unmarked-wordperfect.wpp", unmarked, corrupt, "not a WPP image"),
-    ]
-    return cases
-
-
 def part_bad():
     GdkPixbuf, GLib = pixbuf_module()
-    cases = bad_files()
+    cases = bad_files(SAMPLES)
     domain = GLib.quark_to_string(GdkPixbuf.PixbufError.quark())
     for name, data, code, word in cases:
         path = write(name, data)

@@ -1,0 +1,200 @@
+#include "qt/wpp_image_handler.h"
+
+#include <QFile>
+#include <QImage>
+#include <QSaveFile>
+#include <QSize>
+#include <QVariant>
+#include <QtEndian>
+#include <QtGlobal>
+
+#include "wpp/bytes.h"
+
+namespace {
+
+// The header's fields bound what a WPP image can hold: each side is 16 bits,
+// and dataLength (2 * width * height + 4) is 32 bits.
+constexpr uint64_t kMaxSide = 0xFFFF;
+constexpr uint64_t kMaxDataLength = 0xFFFFFFFF;
+// How long a sequential device (a pipe, a socket) may keep the next bytes
+// waiting before the picture counts as cut short: long enough for a slow
+// network, short enough that a stalled peer does not hang a viewer for good.
+constexpr int kSequentialWaitMs = 30000;
+
+// Reads exactly size bytes, waiting on a sequential device for the rest.
+bool ReadFully(QIODevice* device, char* data, qint64 size) {
+  while (size > 0) {
+    const qint64 got = device->read(data, size);
+    if (got < 0) return false;
+    if (got == 0 && !(device->isSequential() && device->waitForReadyRead(kSequentialWaitMs)))
+      return false;
+    data += got;
+    size -= got;
+  }
+  return true;
+}
+
+// On a device with a known size, whether the whole image lies ahead; a
+// sequential device says so only as it is read.
+bool WholeImageAhead(QIODevice* device, const WppHeader& header) {
+  if (device->isSequential()) return true;
+  const qint64 ahead = device->size() - device->pos();
+  return ahead >= 0 &&
+         static_cast<uint64_t>(ahead) >= uint64_t{wpp::kDataLengthBase} + header.dataLength;
+}
+
+bool PeekWppHeader(QIODevice* device, WppHeader* header) {
+  // A sequential device hands over what has come so far: peek again while
+  // more comes, for the header may arrive in pieces.
+  uint8_t bytes[wpp::kHeaderSize];
+  qint64 got = 0;
+  while (got < qint64{sizeof bytes}) {
+    const qint64 now = device->peek(reinterpret_cast<char*>(bytes), sizeof bytes);
+    if (now <= got && !(device->isSequential() && device->waitForReadyRead(kSequentialWaitMs)))
+      return false;
+    got = qMax(got, now);
+  }
+  if (!CheckHeader(bytes)) return false;
+  *header = ParseWppHeader(bytes);
+  return true;
+}
+
+// The file's pixels are little-endian; so are a QImage's on most machines.
+void RowFromLittleEndian(uchar* row, int width) {
+  if constexpr (Q_BYTE_ORDER == Q_BIG_ENDIAN) qFromLittleEndian<quint16>(row, width, row);
+}
+
+// What a failed write leaves of the image: nothing. A save file is never
+// committed. A file is cut back to where the image began, or removed when the
+// image was to be all of it (a writer given a file name made it empty for us);
+// it is closed first, which drops what Qt still buffers for a full disk.
+void Discard(QIODevice* target, qint64 start) {
+  if (auto* save = qobject_cast<QSaveFile*>(target)) return save->cancelWriting();
+  auto* file = qobject_cast<QFile*>(target);
+  if (file == nullptr || file->isSequential() || file->fileName().isEmpty()) return;
+  const bool wroteNothing = file->pos() == start;
+  if (wroteNothing && (start > 0 || file->size() > 0)) return;
+  const QString name = file->fileName();
+  file->close();
+  if (start == 0)
+    QFile::remove(name);
+  else
+    QFile::resize(name, start);
+}
+
+}  // namespace
+
+bool WppImageHandler::CanRead(QIODevice* device) {
+  WppHeader header;
+  return device != nullptr && PeekWppHeader(device, &header) && WholeImageAhead(device, header);
+}
+
+bool WppImageHandler::PeekHeader(WppHeader* header) const {
+  // Once read, the header stays known: the device has moved past it.
+  if (header_.width == 0 && (device() == nullptr || !PeekWppHeader(device(), &header_)))
+    return false;
+  *header = header_;
+  return true;
+}
+
+bool WppImageHandler::canRead() const {
+  if (!CanRead(device())) return false;
+  setFormat(kFormatName);
+  return true;
+}
+
+bool WppImageHandler::read(QImage* image) {
+  QIODevice* source = device();
+  WppHeader header;
+  if (!PeekHeader(&header) || !WholeImageAhead(source, header)) return false;
+  const QSize size(header.width, header.height);
+  QImage decoded;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+  // Honours the reader's allocation limit, and says so when it refuses.
+  if (!allocateImage(size, QImage::Format_RGB16, &decoded)) return false;
+#else
+  decoded = QImage(size, QImage::Format_RGB16);
+  if (decoded.isNull()) return false;
+#endif
+  char skipped[wpp::kPixelsOffset];
+  if (!ReadFully(source, skipped, sizeof skipped)) return false;
+  const qint64 rowBytes = 2 * qint64{header.width};
+  if (decoded.bytesPerLine() == rowBytes) {
+    // Rows with no padding between them come in one read.
+    if (!ReadFully(source, reinterpret_cast<char*>(decoded.bits()), rowBytes * header.height))
+      return false;
+    for (int y = 0; y < header.height; ++y) RowFromLittleEndian(decoded.scanLine(y), header.width);
+  } else {
+    for (int y = 0; y < header.height; ++y) {
+      if (!ReadFully(source, reinterpret_cast<char*>(decoded.scanLine(y)), rowBytes)) return false;
+      RowFromLittleEndian(decoded.scanLine(y), header.width);
+    }
+  }
+  *image = decoded;
+  return true;
+}
+
+bool WppImageHandler::write(const QImage& image) {
+  QIODevice* target = device();
+  if (target == nullptr) return false;
+  const qint64 start = target->pos();
+  const uint64_t width = image.width(), height = image.height();
+  if (image.isNull()) {
+    Discard(target, start);
+    return false;
+  }
+  if (width > kMaxSide || height > kMaxSide) {
+    qWarning("wpp: a %llu x %llu picture is refused: WPP images are at most 65535 pixels a side",
+             static_cast<unsigned long long>(width), static_cast<unsigned long long>(height));
+    Discard(target, start);
+    return false;
+  }
+  const uint64_t dataLength = 2 * width * height + 4;
+  if (dataLength > kMaxDataLength) {
+    qWarning("wpp: a %llu x %llu picture is refused: its pixels do not fit a WPP header's length",
+             static_cast<unsigned long long>(width), static_cast<unsigned long long>(height));
+    Discard(target, start);
+    return false;
+  }
+  const QImage pixels = image.convertToFormat(QImage::Format_RGB16);
+  if (pixels.isNull()) {
+    qWarning("wpp: out of memory converting the picture");
+    Discard(target, start);
+    return false;
+  }
+  uint8_t header[wpp::kHeaderSize] = {};
+  wpp::StoreLe32(header + wpp::kDataLengthOffset, static_cast<uint32_t>(dataLength));
+  wpp::StoreLe16(header + wpp::kWidthOffset, static_cast<uint16_t>(width));
+  wpp::StoreLe16(header + wpp::kHeightOffset, static_cast<uint16_t>(height));
+  bool written =
+      target->write(reinterpret_cast<const char*>(header), sizeof header) == qint64{sizeof header};
+  const qint64 rowBytes = 2 * static_cast<qint64>(width);
+  QByteArray row(Q_BYTE_ORDER == Q_BIG_ENDIAN ? rowBytes : 0, Qt::Uninitialized);
+  for (int y = 0; written && y < pixels.height(); ++y) {
+    const char* line = reinterpret_cast<const char*>(pixels.constScanLine(y));
+    if constexpr (Q_BYTE_ORDER == Q_BIG_ENDIAN) {
+      qToLittleEndian<quint16>(line, pixels.width(), row.data());
+      line = row.constData();
+    }
+    written = target->write(line, rowBytes) == rowBytes;
+  }
+  // A full disk shows only when the last bytes leave the buffer.
+  if (written)
+    if (auto* file = qobject_cast<QFileDevice*>(target)) written = file->flush();
+  if (!written) {
+    qWarning("wpp: the picture could not be written whole; nothing of it is kept");
+    Discard(target, start);
+  }
+  return written;
+}
+
+bool WppImageHandler::supportsOption(ImageOption option) const {
+  return option == Size || option == ImageFormat;
+}
+
+QVariant WppImageHandler::option(ImageOption option) const {
+  WppHeader header;
+  if (!supportsOption(option) || !PeekHeader(&header)) return {};
+  if (option == Size) return QSize(header.width, header.height);
+  return QImage::Format_RGB16;
+}

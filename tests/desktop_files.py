@@ -1,0 +1,124 @@
+"""What the desktop tests share: WPP files written from the format's
+definition, the table of bad files that every desktop front must refuse, and
+readers that open WPP files as a desktop program does, with whatever loaders
+the environment has, checking every pixel against the file's own:
+
+    desktop_files.py gtk FILE...    GdkPixbuf (by the file's type, as GIO guesses it):
+                                   each RGB565 value's channels with their bits
+                                   repeated below them to 8
+    desktop_files.py qt5|qt6 FILE...  QImage (by Qt's plug-ins): Format_RGB16, the
+                                   values as stored, and the type image/x-wpp
+
+Exit status 0 when every file reads so; an assertion names the first that does not.
+"""
+
+import array
+import os
+import struct
+import sys
+
+
+def wpp(width, height, pixels, data_length=None):
+    """A WPP file: 16 bytes of prefix, the length, the sides, the RGB565 pixels."""
+    if data_length is None:
+        data_length = 2 * width * height + 4
+    return (b"wpp test prefix!" + struct.pack("<IHH", data_length, width, height) +
+            array.array("H", pixels).tobytes())
+
+
+def wpp_file(path):
+    data = open(path, "rb").read()
+    width, height = struct.unpack_from("<HH", data, 20)
+    return data, width, height
+
+
+def read_wpp(path):
+    data, width, height = wpp_file(path)
+    return width, height, array.array("H", data[24:24 + 2 * width * height])
+
+
+def wordperfect_like():
+    """A WordPerfect document begins with 0xFF and "WPC"; one without that mark
+    (cut, or of an old version) is known by its name alone."""
+    rest = bytes(range(12)) + b"\x10\x00\x00\x00\x01\x0a\x02\x01" + bytes(600)
+    return b"\xffWPC" + rest, b"\x00\x00\x00\x00" + rest
+
+
+def bad_files(samples):
+    """name, bytes, GdkPixbufError code from the file, a word of its message."""
+    width, height, pixels = read_wpp(os.path.join(samples, "odd-width.wpp"))
+    good = wpp(width, height, pixels)
+    corrupt, unknown = 0, 3  # GDK_PIXBUF_ERROR_CORRUPT_IMAGE, _UNKNOWN_TYPE
+    marked, unmarked = wordperfect_like()
+    cases = [("header-%02d.wpp" % n, good[:n], corrupt, "header") for n in range(1, 24)]
+    cases += [
+        ("no-pixels.wpp", good[:24], corrupt, "truncated"),
+        ("half-a-pixel.wpp", good[:25], corrupt, "truncated"),
+        ("mid-row.wpp", good[:24 + 2 * width * 10 + 7], corrupt, "truncated"),
+        ("last-byte.wpp", good[:-1], corrupt, "truncated"),
+        ("zero-width.wpp", wpp(0, 5, [], 4), corrupt, "width or height of 0"),
+        ("zero-height.wpp", wpp(5, 0, [], 4), corrupt, "width or height of 0"),
+        ("lying-length.wpp", wpp(width, height, pixels, len(good) - 20 - 2), corrupt, "length"),
+        ("longer-length.wpp", wpp(width, height, pixels, len(good) - 20 + 2), corrupt, "length"),
+        # No 32-bit length matches 65535 x 65535; 65535 x 32767 is the largest that does.
+        ("65535x65535.wpp", wpp(65535, 65535, [], 0xFFFFFFFF), corrupt, "length"),
+        ("65535x32767.wpp", wpp(65535, 32767, []), corrupt, "truncated"),
+        # A writer that computed the length in 32 bits.
+        ("wrapped-length.wpp", wpp(65535, 65535, [], (2 * 65535 * 65535 + 4) % 2**32), corrupt,
+         "length"),
+        # GIO keeps a marked one a WordPerfect document, which no loader takes;
+        # an unmarked one is offered to ours, which refuses it.
+        ("marked-wordperfect.wpp", marked, unknown, "recognize"),
+        ("unmarked-wordperfect.wpp", unmarked, corrupt, "not a WPP image"),
+    ]
+    return cases
+
+
+def read_gtk(paths):
+    import gi
+    gi.require_version("GdkPixbuf", "2.0")
+    from gi.repository import Gio, GdkPixbuf
+    for path in paths:
+        data, width, height = wpp_file(path)
+        kind, _ = Gio.content_type_guess(path, data[:4096])
+        assert kind == "image/x-wpp", (path, kind)
+        pixbuf = GdkPixbuf.Pixbuf.new_from_file(path)
+        assert (pixbuf.get_width(), pixbuf.get_height(), pixbuf.get_n_channels()) == \
+            (width, height, 3), path
+        stride, pixels = pixbuf.get_rowstride(), pixbuf.get_pixels()
+        for y in range(height):
+            for x in range(width):
+                p = struct.unpack_from("<H", data, 24 + 2 * (y * width + x))[0]
+                r, g, b = p >> 11, (p >> 5) & 63, p & 31
+                want = bytes((r << 3 | r >> 2, g << 2 | g >> 4, b << 3 | b >> 2))
+                assert pixels[y * stride + 3 * x:y * stride + 3 * x + 3] == want, (path, x, y)
+
+
+def read_qt(major, paths):
+    if major == "6":
+        from PyQt6.QtCore import QMimeDatabase
+        from PyQt6.QtGui import QImage, QImageReader
+        rgb16 = QImage.Format.Format_RGB16
+    else:
+        from PyQt5.QtCore import QMimeDatabase
+        from PyQt5.QtGui import QImage, QImageReader
+        rgb16 = QImage.Format_RGB16
+    assert b"image/x-wpp" in [bytes(m) for m in QImageReader.supportedMimeTypes()]
+    for path in paths:
+        data, width, height = wpp_file(path)
+        assert QMimeDatabase().mimeTypeForFile(path).name() == "image/x-wpp", path
+        image = QImage(path)
+        assert (image.width(), image.height(), image.format()) == (width, height, rgb16), path
+        bits = image.constBits()
+        bits.setsize(image.sizeInBytes())
+        rows, stride = bytes(bits), image.bytesPerLine()
+        for y in range(height):
+            assert rows[y * stride:y * stride + 2 * width] == \
+                data[24 + 2 * width * y:24 + 2 * width * (y + 1)], (path, y)
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "gtk":
+        read_gtk(sys.argv[2:])
+    else:
+        read_qt(sys.argv[1][2:], sys.argv[2:])

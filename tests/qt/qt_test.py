@@ -1,0 +1,403 @@
+"""The Qt image plug-in as Qt programs use it: PyQt's QImageReader and
+QImageWriter (Qt 5 or Qt 6, whichever --qt names), with --viewer a Qt
+image viewer from Debian under Xvfb, its window's pixels read back; with
+--pixbuf-loader (whose MIME database and loaders cache the GTK test makes),
+what QImageWriter wrote read back through the GTK loader too, and with
+--kde-preview KDE's thumbnail of a sample.
+
+    qt_test.py --qt 5|6 --scratch DIR --samples DIR [--viewer PROGRAM]
+               [--pixbuf-loader libpixbufloader-wpp.so --build BUILD [--kde-preview PROGRAM]]
+
+QT_PLUGIN_PATH names the build's folder that holds imageformats/libwpp.so.
+"""
+
+import argparse
+import os
+import random
+import resource
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, TESTS)
+from desktop_files import bad_files, wpp  # noqa: E402
+
+ARGS = None
+QtCore = QtGui = None
+
+
+def enum(owner, scope, name):
+    """A Qt enum value: PyQt6 has them in their scopes, PyQt5 on the class."""
+    return getattr(getattr(owner, scope), name) if ARGS.qt == 6 else getattr(owner, name)
+
+
+def random_pixels(width, height, seed):
+    rng = random.Random(seed)
+    return [rng.randrange(0x10000) for _ in range(width * height)]
+
+
+def pixels_of(image):
+    """A Format_RGB16 QImage's pixels, row by row, without the rows' padding."""
+    bits = image.constBits()
+    bits.setsize(image.sizeInBytes())
+    data = bytes(bits)
+    stride, width = image.bytesPerLine(), image.width()
+    rows = (data[y * stride:y * stride + 2 * width] for y in range(image.height()))
+    return list(struct.unpack("<%dH" % (width * image.height()), b"".join(rows)))
+
+
+def desktop_env():
+    """The environment with the GTK test's loaders cache and MIME database,
+    which hold our loader and type beside the machine's."""
+    made = subprocess.run([sys.executable, os.path.join(TESTS, "gdkpixbuf", "pixbuf_test.py"),
+                           "env", ARGS.pixbuf_loader, ARGS.build, os.path.dirname(TESTS)],
+                          check=True, capture_output=True, text=True).stdout
+    env = dict(os.environ, XDG_CACHE_HOME=os.path.join(ARGS.scratch, "cache"))
+    for line in made.splitlines():
+        name, value = line[len("export "):].split("=", 1)
+        env[name] = value.strip("'")
+    return env
+
+
+class SequentialDevice:
+    """A pipe-like device: no size, no seeking, a few bytes per read."""
+
+    @staticmethod
+    def make(data, chunk=7):
+        class Device(QtCore.QIODevice):
+            def __init__(self):
+                super().__init__()
+                self.data, self.at = data, 0
+
+            def isSequential(self):
+                return True
+
+            def bytesAvailable(self):
+                return len(self.data) - self.at + super().bytesAvailable()
+
+            def readData(self, size):
+                piece = self.data[self.at:self.at + min(size, chunk)]
+                self.at += len(piece)
+                return piece
+
+            def writeData(self, data):
+                return -1
+
+        device = Device()
+        device.open(enum(QtCore.QIODevice, "OpenModeFlag", "ReadOnly"))
+        return device
+
+
+def buffer_of(data):
+    buffer = QtCore.QBuffer()
+    buffer.setData(QtCore.QByteArray(data))
+    buffer.open(enum(QtCore.QIODevice, "OpenModeFlag", "ReadOnly"))
+    return buffer
+
+
+# Pictures every reader must get exactly: odd widths (rows padded in the
+# QImage), a single pixel, the largest side, and the bundled samples.
+SIZES = [(1, 1), (3, 2), (2, 3), (317, 5), (65535, 1), (1, 65535)]
+SAMPLES = {"colour-bars.wpp": (640, 480), "odd-width.wpp": (317, 211)}
+
+class Reading(unittest.TestCase):
+    def check(self, image, width, height, pixels, what):
+        self.assertFalse(image.isNull(), what)
+        self.assertEqual(image.format(), enum(QtGui.QImage, "Format", "Format_RGB16"), what)
+        self.assertEqual((image.width(), image.height()), (width, height), what)
+        self.assertTrue(pixels_of(image) == pixels, what + ": the pixels differ")
+
+    def read_every_way(self, path, data, width, height, pixels):
+        """By name, by content from a buffer, and from a sequential device."""
+        reader = QtGui.QImageReader(path)
+        self.check(reader.read(), width, height, pixels, path + " by name")
+        buffer = buffer_of(data + b"another picture")
+        reader = QtGui.QImageReader(buffer)
+        reader.setDecideFormatFromContent(True)
+        self.check(reader.read(), width, height, pixels, path + " by content")
+        self.assertEqual(buffer.pos(), len(data), "read past the image, or short of it")
+        device = SequentialDevice.make(data)
+        reader = QtGui.QImageReader(device, b"wpp")
+        self.check(reader.read(), width, height, pixels, path + " from a sequential device")
+
+    def test_pictures(self):
+        for width, height in SIZES:
+            pixels = random_pixels(width, height, width * 7 + height)
+            data = wpp(width, height, pixels)
+            path = os.path.join(ARGS.scratch, "%dx%d.wpp" % (width, height))
+            with open(path, "wb") as f:
+                f.write(data + b"trailing bytes, never read")
+            self.read_every_way(path, data, width, height, pixels)
+
+    def test_samples(self):
+        for name, (width, height) in SAMPLES.items():
+            path = os.path.join(ARGS.samples, name)
+            with open(path, "rb") as f:
+                data = f.read()
+            pixels = list(struct.unpack("<%dH" % (width * height), data[24:]))
+            self.read_every_way(path, data, width, height, pixels)
+
+    def test_size_and_format_from_the_header_alone(self):
+        # The header of a 640 x 480 picture and none of its pixels.
+        path = os.path.join(ARGS.scratch, "header-only.wpp")
+        with open(path, "wb") as f:
+            f.write(wpp(640, 480, []))
+        # By name alone Qt asks by content, which wants the whole picture.
+        reader = QtGui.QImageReader(path, b"wpp")
+        self.assertEqual(reader.size(), QtCore.QSize(640, 480))
+        self.assertEqual(reader.imageFormat(), enum(QtGui.QImage, "Format", "Format_RGB16"))
+        self.assertTrue(reader.read().isNull())
+
+    def test_bad_files(self):
+        # The GTK loader's table: what every desktop front must refuse.
+        for what, data, _, _ in bad_files(ARGS.samples):
+            path = os.path.join(ARGS.scratch, "bad.wpp")
+            with open(path, "wb") as f:
+                f.write(data)
+            self.assertTrue(QtGui.QImageReader(path).read().isNull(), what + " by name")
+            buffer = buffer_of(data)  # the reader does not own it
+            reader = QtGui.QImageReader(buffer)
+            reader.setDecideFormatFromContent(True)
+            self.assertTrue(reader.read().isNull(), what + " by content")
+            self.assertFalse(reader.canRead(), what + " taken by content")
+            device = SequentialDevice.make(data)
+            self.assertTrue(QtGui.QImageReader(device, b"wpp").read().isNull(), what + " in a pipe")
+
+    def test_other_formats_keep_theirs(self):
+        # Qt asks every plug-in by content before its own handlers: a loose
+        # check would take these files for ours.
+        image = QtGui.QImage(64, 48, enum(QtGui.QImage, "Format", "Format_RGB32"))
+        image.fill(QtGui.QColor(12, 200, 90))
+        for fmt in (b"png", b"bmp", b"ppm", b"jpeg"):
+            if fmt not in [bytes(f) for f in QtGui.QImageWriter.supportedImageFormats()]:
+                continue
+            buffer = QtCore.QBuffer()
+            buffer.open(enum(QtCore.QIODevice, "OpenModeFlag", "WriteOnly"))
+            self.assertTrue(image.save(buffer, fmt.decode()), fmt)
+            written = buffer_of(bytes(buffer.data()))
+            reader = QtGui.QImageReader(written)
+            reader.setDecideFormatFromContent(True)
+            self.assertEqual(bytes(reader.format()), fmt)
+
+    def test_allocation_limit(self):
+        if ARGS.qt == 5:
+            self.skipTest("Qt 5 has no allocation limit")
+        data = wpp(1024, 1024, [0x1234] * (1024 * 1024))
+        buffer = buffer_of(data)
+        reader = QtGui.QImageReader(buffer, b"wpp")
+        reader.setAllocationLimit(3)  # MiB; Qt counts 4 bytes a pixel, so it needs 4
+        self.assertTrue(reader.read().isNull())
+        buffer = buffer_of(data)
+        reader = QtGui.QImageReader(buffer, b"wpp")
+        reader.setAllocationLimit(5)
+        self.assertFalse(reader.read().isNull())
+
+
+class Writing(unittest.TestCase):
+    def pictures(self):
+        """Pictures in Qt's formats, and the RGB565 values Qt rounds them to."""
+        rng = random.Random(5)
+        base = QtGui.QImage(37, 19, enum(QtGui.QImage, "Format", "Format_ARGB32"))
+        for y in range(base.height()):
+            for x in range(base.width()):
+                base.setPixel(x, y, rng.randrange(2**32))
+        for name in ("Format_ARGB32", "Format_RGB888", "Format_Indexed8", "Format_Grayscale8",
+                     "Format_RGB16", "Format_Mono"):
+            image = base.convertToFormat(enum(QtGui.QImage, "Format", name))
+            yield name, image, pixels_of(image.convertToFormat(
+                enum(QtGui.QImage, "Format", "Format_RGB16")))
+
+    def test_written_bytes_read_back(self):
+        """Through our plug-in, and with --pixbuf-loader through the GTK loader too."""
+        paths = []
+        for name, image, want in self.pictures():
+            paths.append(os.path.join(ARGS.scratch, "written-%s.wpp" % name))
+            self.assertTrue(QtGui.QImageWriter(paths[-1], b"wpp").write(image), name)
+            with open(paths[-1], "rb") as f:
+                data = f.read()
+            self.assertEqual(data[:16], b"\0" * 16, name)
+            self.assertEqual(data[16:], wpp(37, 19, want)[16:], name)
+            back = QtGui.QImageReader(paths[-1]).read()
+            self.assertEqual(pixels_of(back), want, name + " read back")
+        if not ARGS.pixbuf_loader:
+            return
+        read = subprocess.run([sys.executable, os.path.join(TESTS, "desktop_files.py"), "gtk"] +
+                              paths, env=desktop_env(), capture_output=True, text=True)
+        self.assertEqual(read.returncode, 0, read.stderr)
+
+    def test_refusals_leave_nothing(self):
+        limit = resource.getrlimit(resource.RLIMIT_FSIZE)
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        try:
+            for what, width, height, file_limit in [
+                ("wider than 65535", 65536, 1, limit[0]),
+                ("taller than 65535", 1, 65536, limit[0]),
+                ("the disk full half way", 300, 200, 60000),
+            ]:
+                image = QtGui.QImage(width, height, enum(QtGui.QImage, "Format", "Format_RGB16"))
+                image.fill(0x7E0)
+                path = os.path.join(ARGS.scratch, "refused.wpp")
+                resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit, limit[1]))
+                written = QtGui.QImageWriter(path, b"wpp").write(image)
+                resource.setrlimit(resource.RLIMIT_FSIZE, limit)
+                self.assertFalse(written, what)
+                self.assertFalse(os.path.exists(path), what + ": a file was left")
+                # Into an open file past its own bytes: cut back to them.
+                with open(path, "wb") as f:
+                    f.write(b"kept" * 25)
+                device = QtCore.QFile(path)
+                device.open(enum(QtCore.QIODevice, "OpenModeFlag", "ReadWrite"))
+                device.seek(100)
+                resource.setrlimit(resource.RLIMIT_FSIZE, (file_limit, limit[1]))
+                written = QtGui.QImageWriter(device, b"wpp").write(image)
+                resource.setrlimit(resource.RLIMIT_FSIZE, limit)
+                device.close()
+                self.assertFalse(written, what)
+                with open(path, "rb") as f:
+                    self.assertEqual(f.read(), b"kept" * 25, what + ": the file was changed")
+                os.remove(path)
+        finally:
+            resource.setrlimit(resource.RLIMIT_FSIZE, limit)
+            signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
+
+
+class Viewer(unittest.TestCase):
+    """The viewer opens a sample under Xvfb; a screenshot holds its pixels at 100 %."""
+
+    def test_viewer_shows_the_pixels(self):
+        if not ARGS.viewer:
+            self.skipTest("no --viewer")
+        read_end, write_end = os.pipe()
+        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                 "1024x768x24", "-nolisten", "tcp"], pass_fds=[write_end])
+        os.close(write_end)
+        # Xvfb writes the number, then a newline, and stops if no one reads it.
+        number = b""
+        while not number.endswith(b"\n"):
+            piece = os.read(read_end, 16)
+            self.assertTrue(piece, "Xvfb did not start")
+            number += piece
+        os.close(read_end)
+        display = ":" + number.decode().strip()
+        # The viewer looks for a running instance of itself on the session
+        # bus, and quits without one: it gets a bus of its own.
+        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
+                               stdout=subprocess.PIPE)
+        env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb",
+                   DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().decode().strip())
+        sample = os.path.join(ARGS.samples, "odd-width.wpp")
+        viewer = subprocess.Popen([ARGS.viewer, sample], env=env, stderr=subprocess.PIPE)
+        try:
+            found = None
+            for _ in range(60):
+                time.sleep(0.5)
+                shot = subprocess.run([sys.executable, __file__, "--qt", str(ARGS.qt),
+                                       "--screenshot"], env=env, capture_output=True)
+                if shot.returncode == 0 and self.find(shot.stdout, sample):
+                    found = True
+                    break
+            self.assertTrue(found, "the screenshot never showed the sample's pixels")
+        finally:
+            viewer.terminate()
+            _, errors = viewer.communicate(timeout=30)
+            for server in (bus, xvfb):
+                server.terminate()
+                server.communicate(timeout=30)
+        self.assertNotIn(b"wpp", errors.lower(), errors.decode(errors="replace"))
+
+    @staticmethod
+    def find(shot, sample):
+        """Whether the screenshot (width, height, then 0xFFRRGGBB words) holds the
+        sample, each 565 value widened as Qt draws it, anywhere at 100 %."""
+        with open(sample, "rb") as f:
+            data = f.read()
+        width, height = struct.unpack("<HH", data[20:24])
+        pixels = struct.unpack("<%dH" % (width * height), data[24:])
+
+        def rgb(p):
+            r, g, b = p >> 11, (p >> 5) & 63, p & 31
+            return struct.pack("<I", 0xFF000000 | (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 |
+                               (b << 3 | b >> 2))
+
+        rows = [b"".join(rgb(p) for p in pixels[y * width:(y + 1) * width]) for y in range(height)]
+        shot_width, _ = struct.unpack("<II", shot[:8])
+        screen, stride = shot[8:], 4 * shot_width
+        at = screen.find(rows[0])
+        while at >= 0:
+            if at % 4 == 0 and all(screen[at + y * stride:at + y * stride + len(rows[y])] == rows[y]
+                                   for y in range(height)):
+                return True
+            at = screen.find(rows[0], at + 1)
+        return False
+
+
+class KdeThumbnail(unittest.TestCase):
+    """KDE's file manager thumbnail of a sample, through KIO::PreviewJob: the
+    type from a MIME database with ours, the picture through our plug-in."""
+
+    def test_thumbnail(self):
+        if not ARGS.kde_preview:
+            self.skipTest("no --kde-preview")
+        out = os.path.join(ARGS.scratch, "thumbnail.png")
+        run = subprocess.run([ARGS.kde_preview, os.path.join(ARGS.samples, "colour-bars.wpp"), out],
+                             env=desktop_env(), capture_output=True, timeout=120)
+        self.assertEqual(run.returncode, 0, run.stderr.decode(errors="replace"))
+        thumbnail = QtGui.QImage(out)
+        self.assertEqual((thumbnail.width(), thumbnail.height()), (128, 96))
+        # The bars' middles, top left to right: white, yellow, cyan, green,
+        # magenta, red, blue, black.
+        bars = [(255, 255, 255), (255, 255, 0), (0, 255, 255), (0, 255, 0), (255, 0, 255),
+                (255, 0, 0), (0, 0, 255), (0, 0, 0)]
+        for i, want in enumerate(bars):
+            got = QtGui.QColor(thumbnail.pixel(16 * i + 8, 30))
+            self.assertTrue(all(abs(a - b) <= 8 for a, b in zip(
+                (got.red(), got.green(), got.blue()), want)), (i, got.getRgb(), want))
+
+
+def screenshot():
+    """Prints the whole screen: width, height, then each pixel's 0xFFRRGGBB word."""
+    app = QtGui.QGuiApplication(sys.argv[:1])
+    image = app.primaryScreen().grabWindow(0).toImage().convertToFormat(
+        enum(QtGui.QImage, "Format", "Format_RGB32"))
+    sys.stdout.buffer.write(struct.pack("<II", image.width(), image.height()))
+    bits = image.constBits()
+    bits.setsize(image.sizeInBytes())
+    sys.stdout.buffer.write(bytes(bits))  # RGB32 rows have no padding
+    return 0
+
+
+def main():
+    global ARGS, QtCore, QtGui
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--qt", type=int, choices=(5, 6), required=True)
+    parser.add_argument("--scratch")
+    parser.add_argument("--samples")
+    parser.add_argument("--viewer")
+    parser.add_argument("--kde-preview")
+    parser.add_argument("--pixbuf-loader")
+    parser.add_argument("--build")
+    parser.add_argument("--screenshot", action="store_true")
+    ARGS, rest = parser.parse_known_args()
+    if ARGS.qt == 6:
+        from PyQt6 import QtCore, QtGui
+    else:
+        from PyQt5 import QtCore, QtGui
+    if ARGS.screenshot:
+        return screenshot()
+    os.makedirs(ARGS.scratch, exist_ok=True)
+    ARGS.scratch = tempfile.mkdtemp(dir=ARGS.scratch)
+    app = QtGui.QGuiApplication(sys.argv[:1])
+    formats = [bytes(f) for f in QtGui.QImageReader.supportedImageFormats()]
+    assert b"wpp" in formats, "Qt %d found no wpp plug-in in QT_PLUGIN_PATH" % ARGS.qt
+    result = unittest.main(argv=sys.argv[:1] + rest, exit=False).result
+    del app
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
