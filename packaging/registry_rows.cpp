@@ -104,8 +104,8 @@ void List(HKEY scratch, HKEY key, const std::wstring& root, const std::wstring& 
     RegEnumValueW(key, i, name.data(), &chars, nullptr, &type, bytes.data(), &size);
     const std::wstring valueName(name.data(), chars);
     out->push_back({scratch, path, valueName,
-                    L"value\t" + root + L"\t" + path + L"\t" + valueName + L"\t" +
-                        TypeName(type) + L"\t" + Data(type, bytes),
+                    L"value\t" + root + L"\t" + path + L"\t" + valueName + L"\t" + TypeName(type) +
+                        L"\t" + Data(type, bytes),
                     true});
   }
   for (DWORD i = 0; i < subkeys; ++i) {
@@ -173,11 +173,10 @@ int wmain(int argc, wchar_t** argv) {
     for (const Listed& l : listed) {
       wchar_t have[sizeof kForeign / sizeof kForeign[0]] = {};
       DWORD size = sizeof have, type = 0;
-      const bool kept =
-          l.isValue &&
-          RegGetValueW(l.scratch, l.path.c_str(), l.name.c_str(), RRF_RT_ANY, &type, have,
-                       &size) == ERROR_SUCCESS &&
-          type == REG_SZ && size == sizeof kForeign && lstrcmpW(have, kForeign) == 0;
+      const bool kept = l.isValue &&
+                        RegGetValueW(l.scratch, l.path.c_str(), l.name.c_str(), RRF_RT_ANY, &type,
+                                     have, &size) == ERROR_SUCCESS &&
+                        type == REG_SZ && size == sizeof kForeign && lstrcmpW(have, kForeign) == 0;
       Print(kept ? l.line + L"\tothers" : l.line);
     }
   } else {
