@@ -3,8 +3,10 @@
 and the one fix-up of what wixl writes.
 
   msi_tables.py guids VERSION ARCH        wixl's -D options for the GUIDs
-  msi_tables.py rows LISTING ARCH         the Registry table (IDT) from what
-                                          registry_rows listed
+  msi_tables.py tables LISTING ARCH VERSION DIR
+                                          the registry's tables (IDT) and the
+                                          queries that add their components,
+                                          from what registry_rows listed
   msi_tables.py seal MSI EPOCH            the summary's times and package code
 
 The upgrade codes are fixed, one a width: every version of a width replaces
@@ -21,15 +23,29 @@ import uuid
 UPGRADE_CODES = {
     "x64": "D4F4D0DE-C92D-4A92-BE4D-BC66479F15C9",
     "x86": "60BE7837-7213-4EF6-A355-32B6A925449A",
+    "arm64": "0F3C5E0B-7A51-4C8E-9D26-3B8E41A7C2F4",
 }
 # Where the codes that come from the version are drawn from.
 NAMESPACE = uuid.UUID("FB8ED460-DBDF-40D7-8776-7B6C852D0E8D")
-COMPONENTS = ("Product", "CodecX64", "CodecX86", "Documents", "PlugIn")
-# Which codec components each width's package has, each with its registry
-# rows in its own view (Windows Installer writes a 32-bit component's rows in
-# the 32-bit view).
-CODECS = {"x64": ("CodecX64", "CodecX86"), "x86": ("CodecX86",)}
+COMPONENTS = ("Product", "CodecX64", "CodecX86", "CodecArm64", "Documents", "PlugIn")
+# Each package's codec components, native first, each with its folder and
+# whether it is 64-bit; Windows Installer writes a component's registry rows
+# in its own view. The rows that both widths share go in one component of
+# the native view (Windows 7 and later keep the classes but CLSID, and the
+# kind map, as one key for both views).
+CODECS = {
+    "x64": (("CodecX64", "INSTALLDIR", True), ("CodecX86", "INSTALLDIR32", False)),
+    "x86": (("CodecX86", "INSTALLDIR", False),),
+    "arm64": (("CodecArm64", "INSTALLDIR", True), ("CodecX86", "INSTALLDIR32", False)),
+}
+SHARED = "Shared"
 ROOTS = {"HKLM": 2}
+# The keys that each width has in its own view.
+ONE_EACH = ("software\\classes\\clsid\\", "software\\microsoft\\windows\\currentversion\\propertysystem\\")
+# Component attributes: the key path is a registry row; a 64-bit component.
+REGISTRY_KEY_PATH, COMPONENT_64BIT = 4, 256
+# RegLocator's types: the raw value; in the 64-bit view.
+RAW_VALUE, LOCATOR_64BIT = 2, 16
 
 
 def derived(what, version, arch):
@@ -66,7 +82,12 @@ def value_of(kind, data, module, file_key):
     raise ValueError("a value of type " + kind)
 
 
-def rows(listing, arch):
+def tables(listing, arch, version, out):
+    """The Registry, RegLocator and AppSearch tables (IDT) and the queries that
+    add the components they need, into the folder out. A value that another
+    program may own is its own component, installed only where AppSearch
+    found none or ours (an upgrade finds the old version's): where another
+    program's stands, the package neither writes nor removes it."""
     module = None
     entries = []
     with open(listing, encoding="utf-8") as lines:
@@ -80,23 +101,63 @@ def rows(listing, arch):
                 entries.append(field)
     if module is None or not entries:
         sys.exit("msi_tables: the listing names no module, or no values")
-    out = ["Registry\tRoot\tKey\tName\tValue\tComponent_", "s72\ti2\tl255\tL255\tL0\ts72",
-           "Registry\tRegistry"]
-    table = []
-    for component in CODECS[arch]:
-        for field in entries:
+    native = CODECS[arch][0]
+    registry, locators, searches, queries = [], [], [], []
+
+    def component(name, directory, wide, key_path, condition=None):
+        attributes = REGISTRY_KEY_PATH | (COMPONENT_64BIT if wide else 0)
+        columns = "Component, ComponentId, Directory_, Attributes, KeyPath"
+        values = f"'{name}', '{{{derived(name, version, arch)}}}', '{directory}', {attributes}, '{key_path}'"
+        if condition:
+            columns += ", Condition"
+            values += f", '{condition}'"
+        queries.append(f"INSERT INTO Component ({columns}) VALUES ({values})")
+        queries.append(f"INSERT INTO FeatureComponents (Feature_, Component_) VALUES ('Codec', '{name}')")
+
+    key_paths = {}
+    for field in entries:
+        one_each = field[2].lower().startswith(ONE_EACH)
+        for owner, directory, wide in CODECS[arch] if one_each else ((SHARED,) + native[1:],):
             try:
                 if field[0] == "key":  # a key of ours that holds nothing: made and removed
                     name, value = "*", ""
                 else:
-                    name, value = formatted(field[3]), value_of(field[4], field[5], module, component)
+                    name, value = formatted(field[3]), value_of(field[4], field[5], module, owner)
             except ValueError as why:
                 sys.exit(f"msi_tables: {why} at {field[2]} {field[3]!r}")
             key = formatted(field[2])
-            ident = "r" + hashlib.sha256(f"{component}\t{key}\t{name}".encode()).hexdigest()[:32]
-            table.append("\t".join((ident, str(ROOTS[field[1]]), key, name, value, component)))
-    out += sorted(table)
-    sys.stdout.buffer.write(("\r\n".join(out) + "\r\n").encode("ascii"))
+            digest = hashlib.sha256(f"{owner}\t{key}\t{name}".encode()).hexdigest()
+            ident = "r" + digest[:32]
+            others = field[0] == "value" and field[6:] == ["others"]
+            if others:
+                if field[4] != "sz" or field[5].startswith("#") or '"' in field[5] or "'" in field[5]:
+                    sys.exit(f"msi_tables: no condition can compare {field[2]} {field[3]!r}")
+                found = "WPP_HAD_" + digest[:12].upper()
+                locators.append("\t".join((found, "2", field[2], field[3],
+                                           str(RAW_VALUE | (LOCATOR_64BIT if wide else 0)))))
+                searches.append(found + "\t" + found)
+                # Absent, or ours: the condition counts only at the first install.
+                component(f"{owner}.{digest[:8]}", directory, wide, ident,
+                          f'NOT {found} OR {found} = "{field[5]}"')
+                owner = f"{owner}.{digest[:8]}"
+            else:
+                key_paths.setdefault(owner, (ident, directory, wide))
+            registry.append("\t".join((ident, str(ROOTS[field[1]]), key, name, value, owner)))
+    for owner, (ident, directory, wide) in key_paths.items():
+        if owner == SHARED:
+            component(owner, directory, wide, ident)
+    heads = {
+        "Registry": ["Registry\tRoot\tKey\tName\tValue\tComponent_", "s72\ti2\tl255\tL255\tL0\ts72",
+                     "Registry\tRegistry"],
+        "RegLocator": ["Signature_\tRoot\tKey\tName\tType", "s72\ti2\ts255\tS255\tI2",
+                       "RegLocator\tSignature_"],
+        "AppSearch": ["Property\tSignature_", "s72\ts72", "AppSearch\tProperty\tSignature_"],
+    }
+    for table, rows_ in (("Registry", registry), ("RegLocator", locators), ("AppSearch", searches)):
+        with open(f"{out}/{table}.idt", "wb") as idt:
+            idt.write(("\r\n".join(heads[table] + sorted(rows_)) + "\r\n").encode("ascii"))
+    with open(f"{out}/queries", "w", encoding="ascii") as lines:
+        lines.write("\n".join(queries) + "\n")
 
 
 class Compound:
@@ -188,8 +249,8 @@ if __name__ == "__main__":
     command = sys.argv[1] if len(sys.argv) > 1 else ""
     if command == "guids" and len(sys.argv) == 4:
         guids(sys.argv[2], sys.argv[3])
-    elif command == "rows" and len(sys.argv) == 4:
-        rows(sys.argv[2], sys.argv[3])
+    elif command == "tables" and len(sys.argv) == 6:
+        tables(*sys.argv[2:6])
     elif command == "seal" and len(sys.argv) == 4:
         seal(sys.argv[2], sys.argv[3])
     else:

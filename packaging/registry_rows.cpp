@@ -4,8 +4,12 @@
 // registry rows are made from this list, so they are the registration's own
 // table and never a second copy of it.
 //   registry_rows DLL    one line a value, tab-separated:
-//     value ROOT KEY NAME TYPE DATA   (NAME empty: the key's default value;
-//                                      DATA text, a decimal number or hex bytes)
+//     value ROOT KEY NAME TYPE DATA [others]
+//                                     (NAME empty: the key's default value;
+//                                      DATA text, a decimal number or hex
+//                                      bytes; others: registering again over
+//                                      another program's value keeps that
+//                                      one, so the value may be another's)
 //     key ROOT KEY                    a key that holds nothing
 //     module PATH                     the DLL's own path, as it wrote it
 #include <windows.h>
@@ -25,6 +29,10 @@ const Root kRoots[] = {
     {HKEY_LOCAL_MACHINE, L"HKLM"}, {HKEY_CURRENT_USER, L"HKCU"}, {HKEY_CLASSES_ROOT, L"HKCR"}};
 // Registry limits: 255 characters a key name, 16,383 a value name.
 constexpr DWORD kNameChars = 16384;
+
+// What stands in for another program's value when registering again: a
+// text that no registration writes.
+constexpr wchar_t kForeign[] = L"\x1another program's";
 
 void Print(const std::wstring& line) {
   const int size = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -72,12 +80,20 @@ const wchar_t* TypeName(DWORD type) {
   }
 }
 
+struct Listed {
+  HKEY scratch;
+  std::wstring path, name, line;  // name empty and line "key…": a key that holds nothing
+  bool isValue;
+};
+
 // Every value under key, and every key that holds nothing, depth first.
-void List(HKEY key, const std::wstring& root, const std::wstring& path) {
+void List(HKEY scratch, HKEY key, const std::wstring& root, const std::wstring& path,
+          std::vector<Listed>* out) {
   DWORD subkeys = 0, values = 0;
   RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
                    nullptr, nullptr, nullptr);
-  if (subkeys == 0 && values == 0 && !path.empty()) Print(L"key\t" + root + L"\t" + path);
+  if (subkeys == 0 && values == 0 && !path.empty())
+    out->push_back({scratch, path, L"", L"key\t" + root + L"\t" + path, false});
   std::vector<wchar_t> name(kNameChars);
   for (DWORD i = 0; i < values; ++i) {
     DWORD chars = kNameChars, type = 0, size = 0;
@@ -86,8 +102,11 @@ void List(HKEY key, const std::wstring& root, const std::wstring& path) {
     std::vector<BYTE> bytes(size);
     chars = kNameChars;
     RegEnumValueW(key, i, name.data(), &chars, nullptr, &type, bytes.data(), &size);
-    Print(L"value\t" + root + L"\t" + path + L"\t" + std::wstring(name.data(), chars) + L"\t" +
-          TypeName(type) + L"\t" + Data(type, bytes));
+    const std::wstring valueName(name.data(), chars);
+    out->push_back({scratch, path, valueName,
+                    L"value\t" + root + L"\t" + path + L"\t" + valueName + L"\t" + TypeName(type) +
+                        L"\t" + Data(type, bytes),
+                    true});
   }
   for (DWORD i = 0; i < subkeys; ++i) {
     DWORD chars = kNameChars;
@@ -97,7 +116,7 @@ void List(HKEY key, const std::wstring& root, const std::wstring& path) {
     const std::wstring child(name.data(), chars);
     HKEY sub;
     if (RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, &sub) != ERROR_SUCCESS) continue;
-    List(sub, root, path.empty() ? child : path + L"\\" + child);
+    List(scratch, sub, root, path.empty() ? child : path + L"\\" + child, out);
     RegCloseKey(sub);
   }
 }
@@ -124,19 +143,42 @@ int wmain(int argc, wchar_t** argv) {
       dll != nullptr ? reinterpret_cast<HRESULT(WINAPI*)()>(
                            reinterpret_cast<void*>(GetProcAddress(dll, "DllRegisterServer")))
                      : nullptr;
-  HRESULT result = E_FAIL;
-  if (registerServer != nullptr) {
+  const auto registerIntoScratch = [&] {
     for (size_t i = 0; i < sizeof kRoots / sizeof kRoots[0]; ++i)
       RegOverridePredefKey(kRoots[i].predefined, scratch[i]);
-    result = registerServer();
+    const HRESULT status = registerServer();
     for (const Root& root : kRoots) RegOverridePredefKey(root.predefined, nullptr);
+    return status;
+  };
+  HRESULT result = registerServer != nullptr ? registerIntoScratch() : E_FAIL;
+  std::vector<Listed> listed;
+  for (size_t i = 0; SUCCEEDED(result) && i < sizeof kRoots / sizeof kRoots[0]; ++i)
+    List(scratch[i], scratch[i], kRoots[i].name, L"", &listed);
+  // Every value another program's, then registered again: what still holds
+  // the stand-in is a value the registration writes only where none is.
+  for (const Listed& l : listed) {
+    HKEY key;
+    if (!l.isValue ||
+        RegOpenKeyExW(l.scratch, l.path.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+      continue;
+    RegSetValueExW(key, l.name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(kForeign),
+                   sizeof kForeign);
+    RegCloseKey(key);
   }
+  if (SUCCEEDED(result)) result = registerIntoScratch();
   if (SUCCEEDED(result)) {
     std::vector<wchar_t> path(MAX_PATH * 4);
     const DWORD chars = GetModuleFileNameW(dll, path.data(), static_cast<DWORD>(path.size()));
     Print(L"module\t" + std::wstring(path.data(), chars));
-    for (size_t i = 0; i < sizeof kRoots / sizeof kRoots[0]; ++i)
-      List(scratch[i], kRoots[i].name, L"");
+    for (const Listed& l : listed) {
+      wchar_t have[sizeof kForeign / sizeof kForeign[0]] = {};
+      DWORD size = sizeof have, type = 0;
+      const bool kept = l.isValue &&
+                        RegGetValueW(l.scratch, l.path.c_str(), l.name.c_str(), RRF_RT_ANY, &type,
+                                     have, &size) == ERROR_SUCCESS &&
+                        type == REG_SZ && size == sizeof kForeign && lstrcmpW(have, kForeign) == 0;
+      Print(kept ? l.line + L"\tothers" : l.line);
+    }
   } else {
     std::fprintf(stderr, "registry_rows: DllRegisterServer of that DLL failed (0x%08lX)\n",
                  static_cast<unsigned long>(result));

@@ -1,55 +1,81 @@
 #!/usr/bin/env bash
-# The x64 Windows Installer package under Wine's msiexec, in a fresh copy of
-# the machine's 64-bit prefix (nothing of ours ever installed there): the
-# software keys exported, the package installed, the codec found by WIC alone
-# (the WIC test's converter, with no codec beside it, gives the PNG that the
-# codec registered by regsvr32 gave) and the property handler by the shell's
-# key (the WIC test's host gives the sample's size), each codec's rows read back in its own
-# registry view, a package of the next version installed over it (one
-# product left, working), that one removed, and the exports and the files
-# then as they were; and a package whose install fails at its very end, which
-# leaves them so too. The x86 package and the x86 codec's loading are not
-# run: this needs 32-bit code, which the 64-bit prefix cannot run here.
-#   tests/msi_test.sh PACKAGES STAGE VERSION PNG   (as tests/package_test.sh calls it)
+# One platform's Windows Installer package under Wine's msiexec, in a fresh
+# copy of the machine's prefix of that kind (nothing of ours ever installed
+# there): the software keys exported, the package installed, the codec found
+# by WIC alone (the WIC test's converter, with no codec beside it, gives the
+# PNG that the codec registered by regsvr32 gave) and the property handler
+# by the shell's key (the WIC test's host gives the sample's size), each
+# component's rows read back in its own registry view and no row in two
+# components, a package of the next version installed over it (one product
+# left, working), that one removed, and the exports and the files then as
+# they were; where another program owns .wpp's values before, they are its
+# own through install, repair, upgrade and removal; and a package whose
+# install fails at its very end leaves them so too.
+#   tests/msi_test.sh ARCH PACKAGES STAGE VERSION PNG   (as tests/package_test.sh calls it)
+#     x64    in the 64-bit prefix, its x86 codec used by a 32-bit program
+#            there (WPP_SKIP_MSI32=1 leaves that out)
+#     x86    in the 32-bit prefix
+#     arm64  in the ARM64 prefix, where the x64 package must refuse
 # Every check runs, and says how it went; the status is 1 if one failed.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-packages=$1 stage=$2 version=$3 want_png=$4
+source scripts/machine  # wine_arm64
+arch=$1 packages=$2 stage=$3 version=$4 want_png=$5
+# Each msiexec, regedit and WIC program, natively; wine-run allows five times
+# that under an emulator.
+export WPP_WINE_TIMEOUT=${WPP_WINE_TIMEOUT:-240}
+case $arch in
+  x64) kind=64 var=WPP_WINEPREFIX64 server=/usr/lib/wine/wineserver64 host=win64
+    codecs=("CodecX64:64:Program Files/wpp:x64" "CodecX86:32:Program Files (x86)/wpp:x86") ;;
+  x86) kind=32 var=WPP_WINEPREFIX32 server=/usr/lib/wine/wineserver32 host=win32
+    codecs=("CodecX86:32:Program Files/wpp:x86") ;;
+  arm64) kind=arm64 var=WPP_WINEPREFIXARM64 server=$wine_arm64/usr/lib/wine/wineserver64 host=winarm64
+    codecs=("CodecArm64:64:Program Files/wpp:arm64" "CodecX86:32:Program Files (x86)/wpp:x86") ;;
+  *) echo "msi: no package for $arch" >&2; exit 2 ;;
+esac
+declare -A default_prefix=([64]=$HOME/.wine-wpp64 [32]=$HOME/.wine-wpp [arm64]=$HOME/.wine-wpp-arm64)
 scratch=$(mktemp -d)
 prefix=$scratch/prefix
-bash scripts/wine-run --prepare 64 && cp -a "${WPP_WINEPREFIX64:-$HOME/.wine-wpp64}" "$prefix" ||
-  exit 1
-export WPP_WINEPREFIX64=$prefix
-trap 'WINEPREFIX=$prefix /usr/lib/wine/wineserver64 -k 2>/dev/null; rm -rf "$scratch"' EXIT
+bash scripts/wine-run --prepare $kind && cp -a "${!var:-${default_prefix[$kind]}}" "$prefix" || exit 1
+export "$var=$prefix"
+trap 'WINEPREFIX=$prefix "$server" -k 2>/dev/null; rm -rf "$scratch"' EXIT
 windows=$prefix/drive_c/windows
 fail=0
 say() {  # status, then what was checked
   local status=$1
   shift
-  if [ "$status" = 0 ]; then echo "msi: $*"; else echo "msi: FAILED: $*"; fail=1; fi
+  if [ "$status" = 0 ]; then echo "msi ($arch): $*"; else echo "msi ($arch): FAILED: $*"; fail=1; fi
 }
 
 next=${version%.*}.$((${version##*.} + 1))
-cp "$packages/wpp-$version-x64.msi" "$prefix/drive_c/this.msi" &&
-  bash scripts/package --msi "$stage" "$prefix/drive_c/next.msi" x64 "$next" &&
-  bash scripts/package --msi "$stage" "$prefix/drive_c/failing.msi" x64 "$version" --failing || exit 1
+cp "$packages/wpp-$version-$arch.msi" "$prefix/drive_c/this.msi" &&
+  bash scripts/package --msi "$stage" "$prefix/drive_c/next.msi" $arch "$next" &&
+  bash scripts/package --msi "$stage" "$prefix/drive_c/failing.msi" $arch "$version" --failing || exit 1
 
+# The ARM64 Wine's msiexec (Wine 8.0) resolves ProgramFilesFolder and
+# ProgramFiles64Folder to C:\, where both codecs would land in one file: there
+# the folders are given, to every install and removal, as Windows Installer
+# resolves them on Windows.
+folders=()
+[ $arch != arm64 ] || folders=('INSTALLDIR=C:\Program Files\wpp\' 'INSTALLDIR32=C:\Program Files (x86)\wpp\')
+wine() { bash scripts/wine-run "$@"; }
 msiexec() {  # ARGS...: the status and the installer's log in $scratch/log
-  local status=0
-  bash scripts/wine-run "$windows/system32/msiexec.exe" "$@" /qn /l*v 'C:\msi.log' || status=$?
+  local status=0 given=()
+  given=("${folders[@]}")
+  wine "$windows/system32/msiexec.exe" "$@" "${given[@]}" /qn /l*v 'C:\msi.log' || status=$?
   cp "$prefix/drive_c/msi.log" "$scratch/log" 2>/dev/null || : >"$scratch/log"
   return $status
 }
 snapshot() {  # NAME: the software keys, machine's and user's, and the files
-  bash scripts/wine-run "$windows/regedit.exe" /E 'C:\machine.reg' 'HKEY_LOCAL_MACHINE\Software'
-  bash scripts/wine-run "$windows/regedit.exe" /E 'C:\user.reg' 'HKEY_CURRENT_USER\Software'
+  wine "$windows/regedit.exe" /E 'C:\machine.reg' 'HKEY_LOCAL_MACHINE\Software'
+  wine "$windows/regedit.exe" /E 'C:\user.reg' 'HKEY_CURRENT_USER\Software'
   mv "$prefix/drive_c/machine.reg" "$scratch/$1-machine.reg"
   mv "$prefix/drive_c/user.reg" "$scratch/$1-user.reg"
-# Windows Installer's own cache folder stays, as on Windows.
+  # Windows Installer's own cache folder stays, as on Windows.
   local kind
   for kind in f d; do
     (cd "$prefix/drive_c" && find . -path ./users -prune -o -type $kind -print |
-      grep -vE '^\./(msi\.log|[a-z]+\.msi|windows/Installer)$' | sort) >"$scratch/$1-$kind"
+      grep -vE '^\./(msi\.log|[a-z0-9]+\.msi|windows/Installer)$' | sort) >"$scratch/$1-$kind"
   done
 }
 # An export as text, less the keys Wine's own session writes when it likes
@@ -63,6 +89,15 @@ text() {
     *) cat "$1" ;;
   esac
 }
+# Keys that a fresh prefix has, empty, and under which the packages write.
+# Wine's msiexec, having removed a value, removes every key up the tree that
+# this leaves empty, even one that was there before; Windows Installer
+# removes the values that the package's rows name, and these keys are never
+# empty on Windows (Windows' own kinds, Windows' own 32-bit classes).
+emptied='HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node\CLSID
+HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Explorer\KindMap
+HKEY_LOCAL_MACHINE\Software\Wow6432Node\Classes\CLSID
+HKEY_LOCAL_MACHINE\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Explorer\KindMap'
 # Wine's rollback leaves the installer's own records of the components, as
 # empty keys, and the folder it made, empty: those, named, and nothing else,
 # are let pass there; the rest of that export is compared as text.
@@ -73,22 +108,38 @@ left_records() {  # NAME: its machine export as text without them; says how many
          skip && /^$/ { skip = 0; next } { skip = 0; print }
          END { print dropped + 0 > "/dev/stderr" }' <(text "$scratch/$1-machine.reg") 2>"$scratch/dropped"
 }
-as_before() {  # NAME [--wine-rollback]: the snapshot of that name is the one before installing
+base=before
+as_before() {  # NAME [--wine-rollback]: the snapshot of that name is the one called $base
   snapshot "$1"
-  local part status=0
+  local part status=0 key
+  text "$scratch/$1-machine.reg" >"$scratch/this-text"
   if [ "${2:-}" = --wine-rollback ]; then
-    left_records "$1" >"$scratch/$1-kept"
+    left_records "$1" >"$scratch/this-text"
     echo "  Wine's rollback left $(cat "$scratch/dropped") empty keys of its own component records," \
-      "and these empty folders:" $(comm -13 "$scratch/before-d" "$scratch/$1-d" | tr ' ' '_') "(none else)"
-    text "$scratch/before-machine.reg" | cmp -s - "$scratch/$1-kept" &&
-      cp "$scratch/before-machine.reg" "$scratch/$1-machine.reg"
-    comm -23 "$scratch/before-d" "$scratch/$1-d" | grep -q . || cp "$scratch/before-d" "$scratch/$1-d"
+      "and these empty folders:" $(comm -13 "$scratch/$base-d" "$scratch/$1-d" | tr ' ' '_') "(none else)"
+    comm -23 "$scratch/$base-d" "$scratch/$1-d" | grep -q . || cp "$scratch/$base-d" "$scratch/$1-d"
   fi
-  for part in machine.reg user.reg f d; do
-    cmp -s <(text "$scratch/before-$part") <(text "$scratch/$1-$part") || {
+  # The keys of $emptied that were there, empty, and are gone, named; the
+  # rest is compared as it stands.
+  text "$scratch/$base-machine.reg" >"$scratch/base-text"
+  while read -r key; do
+    if grep -qxF "[$key]" "$scratch/base-text" && ! grep -qxF "[$key]" "$scratch/this-text" &&
+      awk -v k="[$key]" 'found { exit $0 != "" } $0 == k { found = 1 }' "$scratch/base-text"; then
+      echo "  Wine's msiexec removed $key, there and empty before (Windows Installer removes only the package's rows)"
+      awk -v k="[$key]" '$0 == k { skip = 1; next } skip && /^$/ { skip = 0; next } !skip' \
+        "$scratch/base-text" >"$scratch/base-less" && mv "$scratch/base-less" "$scratch/base-text"
+    fi
+  done <<<"$emptied"
+  cmp -s "$scratch/base-text" "$scratch/this-text" || {
+    status=1
+    echo "  machine.reg differs:"
+    diff "$scratch/base-text" "$scratch/this-text" | head -n 40
+  }
+  for part in user.reg f d; do
+    cmp -s <(text "$scratch/$base-$part") <(text "$scratch/$1-$part") || {
       status=1
       echo "  $part differs:"
-      diff <(text "$scratch/before-$part") <(text "$scratch/$1-$part") | head -n 40
+      diff <(text "$scratch/$base-$part") <(text "$scratch/$1-$part") | head -n 40
     }
   done
   return $status
@@ -97,17 +148,20 @@ as_before() {  # NAME [--wine-rollback]: the snapshot of that name is the one be
 # codec, and its size from the property handler that the shell's key names.
 sample=samples/colour-bars.wpp
 size=$(od -An -tu2 -j20 -N4 "$sample" | awk '{print "HorizontalSize " $1 ", VerticalSize " $2}')
-decodes() {
+decodes() {  # [PRESET]: by that build's WIC test, the package's own width by default
   rm -rf "$scratch/host" && mkdir -p "$scratch/host/png"
-  cp build/win64/wic_test.exe "$scratch/host/"
-  bash scripts/wine-run "$scratch/host/wic_test.exe" --installed --png "$scratch/host/png" \
-    "$sample" >/dev/null && cmp -s "$scratch/host/png/colour-bars.png" "$want_png" &&
-    bash scripts/wine-run "$scratch/host/wic_test.exe" --installed --details "$sample" |
-    grep -q "$size, BitDepth 16"
+  cp "build/${1:-$host}/wic_test.exe" "$scratch/host/"
+  wine "$scratch/host/wic_test.exe" --installed --png "$scratch/host/png" "$sample" >/dev/null &&
+    cmp -s "$scratch/host/png/colour-bars.png" "$want_png" &&
+    wine "$scratch/host/wic_test.exe" --installed --details "$sample" | grep -q "$size, BitDepth 16"
 }
-# Each codec's rows, as the package holds them, read back in its own view.
+# The rows of a component (and of the components beside it that each hold
+# one value another program may own), as the package holds them, read back
+# in its own view.
 in_its_view() {  # component view folder
-  bash scripts/wine-run "$windows/system32/reg.exe" query 'HKLM\Software' /s "/reg:$2" \
+  local view=(/reg:$2)
+  [ $kind != 32 ] || view=()
+  wine "$windows/system32/reg.exe" query 'HKLM\Software' /s "${view[@]}" \
     >"$scratch/view" 2>/dev/null || true
   msiinfo export "$prefix/drive_c/this.msi" Registry >"$scratch/rows"
   python3 - "$scratch/rows" "$scratch/view" "$1" "$3" <<'PY'
@@ -122,11 +176,12 @@ for line in open(view, encoding="utf-8", errors="replace"):
     elif line.startswith("    ") and key:
         name, kind, data = (line.strip().split("    ", 2) + ["", ""])[:3]
         have.add((key.lower(), "" if name == "(Default)" else name, data.strip()))
-missing = []
+missing, count = [], 0
 for row in open(rows).read().splitlines()[3:]:
     _, _, key, name, value, owner = row.split("\t")
-    if owner != component:
+    if owner.split(".")[0] != component:
         continue
+    count += 1
     if name == "*":
         want = (key.lower(), None, None)
     elif value.startswith("#x"):
@@ -134,71 +189,155 @@ for row in open(rows).read().splitlines()[3:]:
     elif value.startswith("#"):
         want = (key.lower(), name, "0x%x" % int(value[1:]))
     else:
-        want = (key.lower(), name, value.replace("[#%s]" % component, folder + "\\wppwic.dll"))
+        want = (key.lower(), name, value.replace("[#%s]" % owner, folder + "\\wppwic.dll"))
     if want not in have:
         missing.append(want)
 for m in missing[:5]:
     print("  not in the view:", m)
-sys.exit(1 if missing else 0)
+sys.exit(1 if missing or not count else 0)
+PY
+}
+# No registry value in two components: each row's view, key and name once.
+one_component_each() {
+  python3 - <(msiinfo export "$prefix/drive_c/this.msi" Registry) \
+    <(msiinfo export "$prefix/drive_c/this.msi" Component) <<'PY'
+import sys
+wide = {}
+for row in open(sys.argv[2]).read().splitlines()[3:]:
+    field = row.split("\t")
+    wide[field[0]] = int(field[3]) & 256 != 0
+seen, twice = set(), []
+for row in open(sys.argv[1]).read().splitlines()[3:]:
+    _, root, key, name, _, owner = row.split("\t")
+    place = (wide[owner], root, key.lower(), name)
+    if place in seen:
+        twice.append(place)
+    seen.add(place)
+for t in twice[:5]:
+    print("  in two components:", t)
+sys.exit(1 if twice or not seen else 0)
 PY
 }
 products() {  # the products of ours that Windows lists, by version
-  bash scripts/wine-run "$windows/regedit.exe" /E 'C:\uninstall.reg' \
+  wine "$windows/regedit.exe" /E 'C:\uninstall.reg' \
     'HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall'
   text "$prefix/drive_c/uninstall.reg" >"$scratch/uninstall" && rm "$prefix/drive_c/uninstall.reg"
   awk '/^\[/ {ours = 0} /"Publisher"="the wpp project"/ {ours = 1} /"DisplayVersion"/ {v = $0}
          /^$/ && ours {print v; ours = 0} END {if (ours) print v}' "$scratch/uninstall" | sed 's/.*="\(.*\)"/\1/' | sort | tr '\n' ' '
 }
+# Another program's .wpp: key, value's name (empty: the default) and data.
+foreign='Software\Classes\.wpp||otherprogram.wpp
+Software\Classes\.wpp|PerceivedType|text
+Software\Classes\.wpp|Content Type|application/x-other
+Software\Classes\SystemFileAssociations\.wpp|InfoTip|prop:System.Size
+Software\Microsoft\Windows\CurrentVersion\Explorer\KindMap|.wpp|document'
+theirs() {  # each of the other program's values holds its own data
+  local key name data status=0 what
+  while IFS='|' read -r key name data; do
+    what=(/ve)
+    [ -z "$name" ] || what=(/v "$name")
+    wine "$windows/system32/reg.exe" query "HKLM\\$key" "${what[@]}" 2>/dev/null | tr -d '\r' |
+      awk -F'    ' -v d="$data" '$3 == "REG_SZ" && $4 == d { found = 1 } END { exit !found }' ||
+      { echo "  HKLM\\$key ${name:-(default)} is no longer $data"; status=1; }
+  done <<<"$foreign"
+  return $status
+}
+regedit_import() {  # REGEDIT4 lines on standard input
+  { printf 'REGEDIT4\r\n\r\n'; sed 's/$/\r/'; } >"$prefix/drive_c/import.reg"
+  wine "$windows/regedit.exe" /S 'C:\import.reg' && rm "$prefix/drive_c/import.reg"
+}
 
-# Windows Installer's own keys, empty, as on every Windows that has run it:
-# Wine makes them at its first install, and leaves them after the last removal.
-{
-  printf 'REGEDIT4\r\n'
-  for key in Classes\\Installer\\{Features,Products,UpgradeCodes} \
-    Microsoft\\Windows\\CurrentVersion\\Installer\\{UpgradeCodes,UserData\\S-1-5-18\\{Components,Products}}; do
-    printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\%s]\r\n' "$key"
-  done
-} >"$prefix/drive_c/installer.reg"
-bash scripts/wine-run "$windows/regedit.exe" /S 'C:\installer.reg' && rm "$prefix/drive_c/installer.reg"
+# Windows Installer's own keys, empty, as on every Windows that has run it
+# (Wine makes them at its first install, and leaves them after the last
+# removal), and the keys of $emptied, made where the copy has none (empty,
+# as the kind map is in a prefix where the WIC test has run) and left as they
+# are where it has them (the 32-bit classes, full where 32-bit code runs).
+for key in Classes\\Installer\\{Features,Products,UpgradeCodes} \
+  Microsoft\\Windows\\CurrentVersion\\Installer\\{UpgradeCodes,UserData\\S-1-5-18\\{Components,Products}}; do
+  printf '[HKEY_LOCAL_MACHINE\\Software\\%s]\n' "$key"
+done | regedit_import
+while read -r key; do
+  [ $kind != 32 ] || [[ $key != *Wow6432Node* ]] || continue
+  printf '[%s]\n' "$key"
+done <<<"$emptied" | regedit_import
+started=$SECONDS
+if [ $arch = arm64 ]; then
+  # Before the baseline, which then holds what the ARM64 Wine's first
+  # session writes of its own.
+  cp "$packages/wpp-$version-x64.msi" "$prefix/drive_c/x64.msi"
+  status=0
+  msiexec /i 'C:\x64.msi' || status=$?
+  # Wine logs no launch condition's message under /qn: the action that
+  # ended the install, and the property it reads (absent here), say which.
+  [ $status != 0 ] && grep -qE "Action ended .*: LaunchConditions\. Return value [^1]" "$scratch/log" &&
+    ! grep -q "Property(.): Msix64 " "$scratch/log" && [ -z "$(products)" ] &&
+    [ ! -e "$prefix/drive_c/Program Files/wpp" ]
+  say $? "the x64 package refuses Windows on ARM at its launch conditions, no Msix64 here (status $status), and installs nothing"
+fi
 snapshot before
 ! text "$scratch/before-machine.reg" | grep -qi F6DCA0D7 ||
   say 1 "the copy of the prefix holds a registration of the codec already"
-
-started=$SECONDS
 msiexec /i 'C:\this.msi'
-say $? "wpp-$version-x64.msi installs (msiexec /i /qn)"
-for file in "Program Files/wpp/wppwic.dll" "Program Files (x86)/wpp/wppwic.dll" \
-  "Program Files/wpp/README.txt" "Program Files/wpp/plug-in/wpp.sph"; do
-  cmp -s "$prefix/drive_c/$file" "$stage/$(case $file in *x86*) echo x86/wppwic.dll ;;
-    */wppwic.dll) echo x64/wppwic.dll ;; *plug-in*) echo wpp.sph ;; *) echo README.txt ;; esac)" ||
-    say 1 "C:\\$file is not the release's"
+say $? "wpp-$version-$arch.msi installs (msiexec /i /qn)"
+for codec in "${codecs[@]}"; do
+  IFS=: read -r component view folder from <<<"$codec"
+  cmp -s "$prefix/drive_c/$folder/wppwic.dll" "$stage/$from/wppwic.dll" ||
+    say 1 "C:\\$folder\\wppwic.dll is not the release's $from codec"
+  in_its_view "$component" "$view" "C:\\${folder//\//\\}"
+  say $? "the $from codec's rows read back in the $view-bit view"
+done
+IFS=: read -r _ view folder _ <<<"${codecs[0]}"
+in_its_view Shared "$view" ""
+say $? "the rows that both widths share read back in the native view"
+one_component_each
+say $? "no registry value is in two components"
+for file in README.txt plug-in/wpp.sph; do
+  cmp -s "$prefix/drive_c/$folder/$file" "$stage/${file#plug-in/}" ||
+    say 1 "C:\\$folder\\$file is not the release's"
 done
 grep -q "NotifyShell" "$scratch/log" && grep -q "WriteRegistryValues" "$scratch/log"
 say $? "the registry rows were written and the shell told"
-in_its_view CodecX64 64 'C:\Program Files\wpp'
-say $? "the x64 codec's rows read back in the 64-bit view"
-in_its_view CodecX86 32 'C:\Program Files (x86)\wpp'
-say $? "the x86 codec's rows read back in the 32-bit view (the x86 codec itself is not loaded: no 32-bit code runs here)"
 decodes
 say $? "WIC alone finds the installed codec (the sample decodes to the PNG of the registered one), and the property handler gives its size ($size)"
+if [ $arch = x64 ] && [ "${WPP_SKIP_MSI32:-0}" != 1 ]; then
+  WPP_WINE_PREFIX_KIND=64 decodes win32
+  say $? "and a 32-bit program there (WoW64) decodes it through the x86 codec, and reads its size"
+fi
 
 msiexec /i 'C:\next.msi'
-say $? "wpp-$next-x64.msi installs over $version"
+say $? "wpp-$next-$arch.msi installs over $version"
 [ "$(products)" = "$next " ]
 say $? "one product is left, $next (Windows lists: $(products))"
 decodes
 say $? "and the codec works"
 
 msiexec /x 'C:\next.msi'
-say $? "wpp-$next-x64.msi is removed (msiexec /x /qn)"
+say $? "wpp-$next-$arch.msi is removed (msiexec /x /qn)"
 as_before removed
 say $? "the software keys (machine's and user's) are byte for byte as before, and no file is left"
 
+# Another program owns .wpp: through install, repair, upgrade and removal
+# its values stay its own, and removal leaves the keys as they were.
+while IFS='|' read -r key name data; do
+  printf '[HKEY_LOCAL_MACHINE\\%s]\n' "$key"
+  if [ -z "$name" ]; then printf '@="%s"\n' "$data"; else printf '"%s"="%s"\n' "$name" "$data"; fi
+done <<<"$foreign" | regedit_import
+snapshot foreign
+msiexec /i 'C:\this.msi' && theirs
+say $? "beside another program's .wpp, the package installs and its values stay the other's"
+msiexec /i 'C:\this.msi' REINSTALL=ALL REINSTALLMODE=amus && theirs
+say $? "and a repair (REINSTALL=ALL REINSTALLMODE=amus) keeps them"
+msiexec /i 'C:\next.msi' && theirs
+say $? "and an upgrade to $next keeps them"
+msiexec /x 'C:\next.msi' && base=foreign as_before foreign-removed
+say $? "and its removal leaves the keys as they were with the other program's values"
+# From there, with the other program's values: a failed install puts back
+# what was.
 status=0
 msiexec /i 'C:\failing.msi' || status=$?
 [ $status != 0 ]
 say $? "a package whose last action fails does not install (status $status: the exit code cut to 8 bits)"
-grep -q "FailAtEnd" "$scratch/log" && as_before rolled-back --wine-rollback
+grep -q "FailAtEnd" "$scratch/log" && base=foreign as_before rolled-back --wine-rollback
 say $? "it rolls back: the keys and files are as before"
-echo "msi: the installs, uses and removals took $((SECONDS - started)) s"
+echo "msi ($arch): the installs, uses and removals took $((SECONDS - started)) s"
 exit $fail

@@ -7,15 +7,21 @@
 # wpp2bmp converting a sample to the very bytes the native build writes, and
 # for ARM64 the bare viewer test, whose checks hold every byte to the
 # reference; and each WIC codec registered and decoding the sample through
-# WIC; then the Debian packages, installed and purged (tests/deb_test.sh). Needs the hosts built: build/win32, build/win64 and build/winarm64,
-# and build/native64 for the reference. WPP_SKIP_WIN32=1 leaves the 32-bit
-# load out, where the machine cannot run it.
+# WIC. Needs the hosts built: build/win32, build/win64 and build/winarm64,
+# and build/native64 for the reference. Then each installer package under
+# Wine's msiexec (tests/msi_test.sh), and the Debian packages, installed and
+# purged (tests/deb_test.sh). WPP_SKIP_WIN32=1 leaves the 32-bit loads out,
+# where the machine cannot run them, and WPP_SKIP_MSI32=1 the 32-bit msiexec
+# and the 32-bit program in the 64-bit prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/machine  # codec_folder
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 fail=0
+# Every Windows program here ends within this natively (five times it under
+# an emulator), or is stopped and fails.
+export WPP_WINE_TIMEOUT=${WPP_WINE_TIMEOUT:-240}
 
 export WPP_SETUP_DONE=1
 WPP_PACKAGE_STAGE=$scratch/stage bash scripts/package "$scratch/first" >/dev/null
@@ -34,11 +40,34 @@ else
   fail=1
 fi
 
-# As a user gets it.
+# As a user gets it: the README's check passes for the archive alone
+# (unpacked beside the sums), for one package alone, and for everything, and
+# fails for a file that is not the one listed.
+sums() {  # FOLDER FILE...: the files and the sums in a folder of their own; the check's status
+  rm -rf "${scratch:?}/$1" && mkdir "$scratch/$1" && (
+    cd "$scratch/first" && cp SHA256SUMS "${@:2}" "$scratch/$1/"
+    cd "$scratch/$1" && { [ "$2" != "$archive" ] || unzip -q "$archive"; } &&
+      sha256sum --quiet --ignore-missing -c SHA256SUMS
+  )
+}
+for set in "$archive" "wpp-$version-arm64.msi" "$archive $(cd "$scratch/first" && echo wpp-*.msi ./*.deb)"; do
+  # shellcheck disable=SC2086  # one file a word
+  if sums check $set; then
+    echo "package: sha256sum --ignore-missing -c SHA256SUMS passes beside ${set// /, }"
+  else
+    echo "package: the README's check fails beside ${set// /, }"
+    fail=1
+  fi
+done
+if printf x >>"$scratch/check/wpp-$version-x86.msi" && (cd "$scratch/check" &&
+  sha256sum --quiet --ignore-missing -c SHA256SUMS >/dev/null 2>&1); then
+  echo "package: the README's check passes a package that is not the one listed"
+  fail=1
+fi
 user=$scratch/user
 mkdir "$user"
-cp "$scratch/first/$archive" "$scratch/first/"wpp-*.msi "$scratch/first/"*.deb "$scratch/first/SHA256SUMS" "$user/"
-(cd "$user" && unzip -q "$archive" && sha256sum --quiet -c SHA256SUMS) || fail=1
+cp "$scratch/first/$archive" "$scratch/first/SHA256SUMS" "$user/"
+(cd "$user" && unzip -q "$archive")
 want=$scratch/want
 mkdir "$want"
 build/native64/wpp2bmp -q -o "$want" samples/colour-bars.wpp >/dev/null
@@ -100,8 +129,11 @@ print("package: the PNG through WIC holds %s pixels" % ("the WPP file's" if same
 sys.exit(0 if same else 1)
 EOF
 
-bash tests/msi_test.sh "$scratch/first" "$scratch/stage" "$version" "$scratch/png-x64/colour-bars.png" ||
-  fail=1
+for arch in x64 arm64 x86; do
+  [ $arch != x86 ] || [ "${WPP_SKIP_MSI32:-0}" != 1 ] || continue
+  bash tests/msi_test.sh $arch "$scratch/first" "$scratch/stage" "$version" \
+    "$scratch/png-x64/colour-bars.png" || fail=1
+done
 # The Debian packages, installed and purged as a user does.
 bash tests/deb_test.sh "$scratch/first" || fail=1
 

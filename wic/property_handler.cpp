@@ -32,9 +32,13 @@ class PropertyHandler final : public ComObject<PropertyHandler, IInitializeWithS
     return nullptr;
   }
 
-  // The stream is read here and not kept: the shell may close it once we return.
-  HRESULT STDMETHODCALLTYPE Initialize(IStream* stream, DWORD) override {
+  // The header is read here and the stream not kept, though it stays open for
+  // the handler's life: the values never change. Asked for write access, a
+  // read-only handler refuses, and stays fresh for the read-only try that
+  // follows.
+  HRESULT STDMETHODCALLTYPE Initialize(IStream* stream, DWORD mode) override {
     if (stream == nullptr) return E_INVALIDARG;
+    if ((mode & (STGM_WRITE | STGM_READWRITE)) != 0) return STG_E_ACCESSDENIED;
     // One Initialize only, even from two threads at once.
     if (InterlockedCompareExchange(&state_, kReading, kFresh) != kFresh)
       return HRESULT_FROM_WIN32(ERROR_ALREADY_INITIALIZED);
@@ -53,7 +57,10 @@ class PropertyHandler final : public ComObject<PropertyHandler, IInitializeWithS
   }
   HRESULT STDMETHODCALLTYPE GetAt(DWORD index, PROPERTYKEY* key) override {
     if (key == nullptr) return E_POINTER;
-    if (state_ != kRead || index >= kPropertyCount) return E_INVALIDARG;
+    if (state_ != kRead || index >= kPropertyCount) {
+      *key = {};
+      return E_INVALIDARG;
+    }
     *key = {kImageProperties, kProperties[index]};
     return S_OK;
   }

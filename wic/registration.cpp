@@ -67,7 +67,9 @@ constexpr DWORD kByteCount = 1;
 
 // WPP has no magic number: a header is recognised by its arithmetic, so the
 // pattern is the one thing every header has in common, an even dataLength
-// (its low byte at offset 16), and Initialize decides.
+// (its low byte at offset 16), and Initialize decides. It matches half of all
+// files, so the decoder has no ArbitrationPriority: absent is 0, the lowest,
+// and every other decoder whose pattern matches is asked first.
 constexpr BYTE kPatternByte[kByteCount] = {0x00};
 constexpr BYTE kPatternMask[kByteCount] = {0x01};
 constexpr DWORD kPatternPosition = 16;
@@ -79,6 +81,15 @@ constexpr DWORD kPatternPosition = 16;
 #define WPP_IMAGE_DETAILS                                 \
   L"System.Image.Dimensions;System.Image.HorizontalSize;" \
   L"System.Image.VerticalSize;System.Image.BitDepth"
+#define WPP_FULL_DETAILS \
+  L"prop:System.PropGroup.Image;" WPP_IMAGE_DETAILS L";System.PropGroup.FileSystem;"         \
+  L"System.ItemNameDisplay;System.ItemTypeText;System.ItemFolderPathDisplay;System.Size;" \
+  L"System.DateCreated;System.DateModified"
+#define WPP_PREVIEW_DETAILS \
+  L"prop:System.Image.Dimensions;System.Image.BitDepth;System.Size;System.DateModified"
+#define WPP_INFO_TIP \
+  L"prop:System.ItemTypeText;System.Image.Dimensions;System.Size;System.DateModified"
+#define WPP_TILE_INFO L"prop:System.ItemTypeText;System.Image.Dimensions;System.Size"
 // Parents come before their children: unregistering goes backwards.
 const Entry kEntries[] = {
     // A user's classes may have had no CLSID key before ours.
@@ -115,16 +126,10 @@ const Entry kEntries[] = {
     {kMachineClasses, L"CLSID\\%H\\InprocServer32", L"ThreadingModel", Kind::Text, L"Both"},
     // Our type: its name in Explorer's Type column and its lists of properties.
     {kClasses, WPP_PROGID, nullptr, Kind::Text, L"WPP image"},
-    {kClasses, WPP_PROGID, L"FullDetails", Kind::Text,
-     L"prop:System.PropGroup.Image;" WPP_IMAGE_DETAILS L";System.PropGroup.FileSystem;"
-     L"System.ItemNameDisplay;System.ItemTypeText;System.ItemFolderPathDisplay;System.Size;"
-     L"System.DateCreated;System.DateModified"},
-    {kClasses, WPP_PROGID, L"PreviewDetails", Kind::Text,
-     L"prop:System.Image.Dimensions;System.Image.BitDepth;System.Size;System.DateModified"},
-    {kClasses, WPP_PROGID, L"InfoTip", Kind::Text,
-     L"prop:System.ItemTypeText;System.Image.Dimensions;System.Size;System.DateModified"},
-    {kClasses, WPP_PROGID, L"TileInfo", Kind::Text,
-     L"prop:System.ItemTypeText;System.Image.Dimensions;System.Size"},
+    {kClasses, WPP_PROGID, L"FullDetails", Kind::Text, WPP_FULL_DETAILS},
+    {kClasses, WPP_PROGID, L"PreviewDetails", Kind::Text, WPP_PREVIEW_DETAILS},
+    {kClasses, WPP_PROGID, L"InfoTip", Kind::Text, WPP_INFO_TIP},
+    {kClasses, WPP_PROGID, L"TileInfo", Kind::Text, WPP_TILE_INFO},
     {kClasses, L".wpp", nullptr, Kind::Text, WPP_PROGID, 0, nullptr, true},
     {kClasses, L".wpp", L"Content Type", Kind::Text, WPP_MIME_TYPE, 0, nullptr, true},
     {kClasses, L".wpp", L"PerceivedType", Kind::Text, L"image", 0, nullptr, true},
@@ -135,6 +140,14 @@ const Entry kEntries[] = {
     // Where the shell looks whichever program owns .wpp's type.
     {kClasses, L"SystemFileAssociations", nullptr, Kind::Key, nullptr, 0, nullptr, true},
     {kClasses, L"SystemFileAssociations\\.wpp", nullptr, Kind::Key, nullptr, 0, nullptr, true},
+    {kClasses, L"SystemFileAssociations\\.wpp", L"FullDetails", Kind::Text, WPP_FULL_DETAILS, 0,
+     nullptr, true},
+    {kClasses, L"SystemFileAssociations\\.wpp", L"PreviewDetails", Kind::Text, WPP_PREVIEW_DETAILS,
+     0, nullptr, true},
+    {kClasses, L"SystemFileAssociations\\.wpp", L"InfoTip", Kind::Text, WPP_INFO_TIP, 0, nullptr,
+     true},
+    {kClasses, L"SystemFileAssociations\\.wpp", L"TileInfo", Kind::Text, WPP_TILE_INFO, 0, nullptr,
+     true},
     {kClasses, L"SystemFileAssociations\\.wpp\\ShellEx", nullptr, Kind::Key, nullptr, 0, nullptr,
      true},
     {kClasses, L"SystemFileAssociations\\.wpp\\ShellEx\\%T", nullptr, Kind::Text, L"%t", 0, nullptr,

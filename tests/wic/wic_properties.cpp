@@ -45,11 +45,19 @@ bool AskHandler(IStream* stream, Answers* a) {
   if (FAILED(CreatePropertyHandler(IID_IInitializeWithStream, reinterpret_cast<void**>(&init))))
     return Expect(false, "the registered property handler made");
   IPropertyStore* store = nullptr;
+  // Read-only: write access refused, and the read-only try that follows taken.
+  ExpectEqual(init->Initialize(stream, STGM_READWRITE), STG_E_ACCESSDENIED, "STGM_READWRITE");
   const bool read = SUCCEEDED(init->Initialize(stream, STGM_READ));
   if (read &&
       ExpectEqual(init->QueryInterface(IID_IPropertyStore, reinterpret_cast<void**>(&store)), S_OK,
                   "IPropertyStore")) {
     store->GetCount(&a->count);
+    PROPERTYKEY past = {kImageProperties, 99};
+    ExpectEqual(store->GetAt(a->count, &past), E_INVALIDARG, "GetAt past the count");
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&past);
+    bool zero = true;
+    for (size_t i = 0; i < sizeof past; ++i) zero = zero && bytes[i] == 0;
+    ExpectEqual(zero, true, "GetAt past the count zero-fills the key");
     const struct {
       const PROPERTYKEY* key;
       VARTYPE type;

@@ -222,20 +222,23 @@ void ExpectRegistry(HKEY hive, bool registered, bool sharedStay) {
       same = same && (Fill(e.text, filled), lstrcmpiW(text, filled) == 0);
     Expect(same, what);
   }
-  for (const wchar_t* list : kPropertyLists) {
-    wchar_t text[kPathChars] = {};
-    DWORD type = 0, size = sizeof text;
-    const bool there = ReadValue(hive, kClasses, L"wpp.Image.1", list, &type,
-                                 reinterpret_cast<BYTE*>(text), &size);
-    bool names = false;
-    const wchar_t* want = L"System.Image.Dimensions";
-    for (int i = 0; there && text[i] != L'\0' && !names; ++i) {
-      int same = 0;
-      while (want[same] != L'\0' && text[i + same] == want[same]) ++same;
-      names = want[same] == L'\0';
+  // Under the ProgID, and under the file type whoever owns it.
+  const wchar_t* const listKeys[] = {L"wpp.Image.1", L"SystemFileAssociations\\.wpp"};
+  for (const wchar_t* owner : listKeys)
+    for (const wchar_t* list : kPropertyLists) {
+      wchar_t text[kPathChars] = {};
+      DWORD type = 0, size = sizeof text;
+      const bool there =
+          ReadValue(hive, kClasses, owner, list, &type, reinterpret_cast<BYTE*>(text), &size);
+      bool names = false;
+      const wchar_t* want = L"System.Image.Dimensions";
+      for (int i = 0; there && text[i] != L'\0' && !names; ++i) {
+        int same = 0;
+        while (want[same] != L'\0' && text[i + same] == want[same]) ++same;
+        names = want[same] == L'\0';
+      }
+      Expect(there == (registered || sharedStay) && there == names, "a property list");
     }
-    Expect(there == (registered || sharedStay) && there == names, "a property list");
-  }
 }
 
 }  // namespace wictest
