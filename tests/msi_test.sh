@@ -33,10 +33,9 @@ case $arch in
     codecs=("CodecArm64:64:Program Files/wpp:arm64" "CodecX86:32:Program Files (x86)/wpp:x86") ;;
   *) echo "msi: no package for $arch" >&2; exit 2 ;;
 esac
-declare -A default_prefix=([64]=$HOME/.wine-wpp64 [32]=$HOME/.wine-wpp [arm64]=$HOME/.wine-wpp-arm64)
 scratch=$(mktemp -d)
 prefix=$scratch/prefix
-bash scripts/wine-run --prepare $kind && cp -a "${!var:-${default_prefix[$kind]}}" "$prefix" || exit 1
+bash scripts/wine-run --prepare $kind && cp -a "$(bash scripts/wine-run --prefix $kind)" "$prefix" || exit 1
 export "$var=$prefix"
 trap 'WINEPREFIX=$prefix "$server" -k 2>/dev/null; rm -rf "$scratch"' EXIT
 windows=$prefix/drive_c/windows
