@@ -28,7 +28,7 @@ git archive --format=tar HEAD >"$scratch/source.tar"
 in_root() {  # ROOT COMMAND...: the copy as /, the source at /src, the machine's qemu entries seen
   local root=$1
   shift
-  bwrap --bind "$root" / --dev /dev --proc /proc --tmpfs /tmp \
+  bwrap --bind "$root" / --dev /dev --proc /proc \
     --ro-bind /proc/sys/fs/binfmt_misc /proc/sys/fs/binfmt_misc \
     --ro-bind /etc/resolv.conf /etc/resolv.conf --chdir /src \
     env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root "$@"

@@ -13,7 +13,8 @@
 # install fails at its very end leaves them so too.
 #   tests/msi_test.sh ARCH PACKAGES STAGE VERSION PNG   (as tests/package_test.sh calls it)
 #     x64    in the 64-bit prefix, its x86 codec used by a 32-bit program
-#            there (WPP_SKIP_WIN32=1 leaves that out, for want of the 32-bit Wine)
+#            there (WPP_SKIP_WOW64=1 leaves that out, where the prefix has no
+#            32-bit side)
 #     x86    in the 32-bit prefix
 #     arm64  in the ARM64 prefix, where the x64 package must refuse
 # Every check runs, and says how it went; the status is 1 if one failed.
@@ -298,7 +299,7 @@ grep -q "NotifyShell" "$scratch/log" && grep -q "WriteRegistryValues" "$scratch/
 say $? "the registry rows were written and the shell told"
 decodes
 say $? "WIC alone finds the installed codec (the sample decodes to the PNG of the registered one), and the property handler gives its size ($size)"
-if [ $arch = x64 ] && [ "${WPP_SKIP_WIN32:-0}" != 1 ]; then
+if [ $arch = x64 ] && [ "${WPP_SKIP_WOW64:-0}" != 1 ]; then
   WPP_WINE_PREFIX_KIND=64 decodes win32
   say $? "and a 32-bit program there (WoW64) decodes it through the x86 codec, and reads its size"
 fi

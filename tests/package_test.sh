@@ -11,8 +11,8 @@
 # and build/native64 for the reference. Then each installer package under
 # Wine's msiexec (tests/msi_test.sh), and the Debian packages, installed and
 # purged (tests/deb_test.sh). WPP_SKIP_WIN32=1 leaves the 32-bit loads out,
-# where the machine cannot run them (the 32-bit program in the 64-bit prefix
-# too), and WPP_SKIP_MSI32=1 the 32-bit msiexec.
+# where the machine cannot run them, WPP_SKIP_WOW64=1 the 32-bit program in
+# the 64-bit prefix, and WPP_SKIP_MSI32=1 the 32-bit msiexec.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/machine  # codec_folder
