@@ -277,67 +277,60 @@ fi
 snapshot before
 ! text "$scratch/before-machine.reg" | grep -qi F6DCA0D7 ||
   say 1 "the copy of the prefix holds a registration of the codec already"
-msiexec /i 'C:\this.msi'
-say $? "wpp-$version-$arch.msi installs (msiexec /i /qn)"
-for codec in "${codecs[@]}"; do
-  IFS=: read -r component view folder from <<<"$codec"
-  cmp -s "$prefix/drive_c/$folder/wppwic.dll" "$stage/$from/wppwic.dll" ||
-    say 1 "C:\\$folder\\wppwic.dll is not the release's $from codec"
-  in_its_view "$component" "$view" "C:\\${folder//\//\\}"
-  say $? "the $from codec's rows read back in the $view-bit view"
-done
-IFS=: read -r _ view folder _ <<<"${codecs[0]}"
-in_its_view Shared "$view" ""
-say $? "the rows that both widths share read back in the native view"
-one_component_each
-say $? "no registry value is in two components"
-for file in README.txt plug-in/wpp.sph; do
-  cmp -s "$prefix/drive_c/$folder/$file" "$stage/${file#plug-in/}" ||
-    say 1 "C:\\$folder\\$file is not the release's"
-done
-grep -q "NotifyShell" "$scratch/log" && grep -q "WriteRegistryValues" "$scratch/log"
-say $? "the registry rows were written and the shell told"
-decodes
-say $? "WIC alone finds the installed codec (the sample decodes to the PNG of the registered one), and the property handler gives its size ($size)"
-if [ $arch = x64 ] && [ "${WPP_SKIP_WOW64:-0}" != 1 ]; then
-  WPP_WINE_PREFIX_KIND=64 decodes win32
-  say $? "and a 32-bit program there (WoW64) decodes it through the x86 codec, and reads its size"
-fi
+# The package's life, a step a line: what runs, then what it shows (both
+# evaluated; the status is the last command's). Blank lines are passed over.
+codecs_in_place() {  # each codec's file is the release's, and its rows read back in its view
+  local codec component view folder from status=0
+  for codec in "${codecs[@]}"; do
+    IFS=: read -r component view folder from <<<"$codec"
+    cmp -s "$prefix/drive_c/$folder/wppwic.dll" "$stage/$from/wppwic.dll" ||
+      { echo "  C:\\$folder\\wppwic.dll is not the release's $from codec"; status=1; }
+    in_its_view "$component" "$view" "C:\\${folder//\//\\}" || status=1
+  done
+  IFS=: read -r _ view folder _ <<<"${codecs[0]}"
+  in_its_view Shared "$view" "" || status=1
+  for file in README.txt plug-in/wpp.sph; do
+    cmp -s "$prefix/drive_c/$folder/$file" "$stage/${file#plug-in/}" ||
+      { echo "  C:\\$folder\\$file is not the release's"; status=1; }
+  done
+  return $status
+}
+wow64_decodes() {  # a 32-bit program decodes through the x86 codec, where the prefix has that side
+  [ $arch != x64 ] || [ "${WPP_SKIP_WOW64:-0}" = 1 ] || WPP_WINE_PREFIX_KIND=64 decodes win32
+}
+failed_install() { ! msiexec /i 'C:\failing.msi'; }
+foreign_values() {  # another program's .wpp values, imported
+  while IFS='|' read -r key name data; do
+    printf '[HKEY_LOCAL_MACHINE\\%s]\n' "$key"
+    if [ -z "$name" ]; then printf '@="%s"\n' "$data"; else printf '"%s"="%s"\n' "$name" "$data"; fi
+  done <<<"$foreign" | regedit_import && snapshot foreign
+}
+while IFS='|' read -r run what; do
+  [ -n "$run" ] && [ "${run:0:1}" != '#' ] || continue
+  eval "$run" </dev/null
+  say $? "$(eval "echo \"${what# }\"")"
+done <<'EOF'
+msiexec /i 'C:\this.msi'                 | wpp-$version-$arch.msi installs (msiexec /i /qn)
+codecs_in_place                          | each codec's rows read back in its own view (${codecs[*]%%:*}), the shared ones in the native view, and the files are the release's
+one_component_each                       | no registry value is in two components
+grep -q NotifyShell "$scratch/log" && grep -q WriteRegistryValues "$scratch/log" | the registry rows were written and the shell told
+decodes                                  | WIC alone finds the installed codec (the sample decodes to the PNG of the registered one), and the property handler gives its size ($size)
+wow64_decodes                            | and a 32-bit program there (x64's WoW64, where the prefix has that side) decodes it through the x86 codec, and reads its size
 
-msiexec /i 'C:\next.msi'
-say $? "wpp-$next-$arch.msi installs over $version"
-[ "$(products)" = "$next " ]
-say $? "one product is left, $next (Windows lists: $(products))"
-decodes
-say $? "and the codec works"
+msiexec /i 'C:\next.msi'                 | wpp-$next-$arch.msi installs over $version
+[ "$(products)" = "$next " ]             | one product is left, $next (Windows lists: $(products))
+decodes                                  | and the codec works
+msiexec /x 'C:\next.msi'                 | wpp-$next-$arch.msi is removed (msiexec /x /qn)
+as_before removed                        | the software keys (machine's and user's) are byte for byte as before, and no file is left
 
-msiexec /x 'C:\next.msi'
-say $? "wpp-$next-$arch.msi is removed (msiexec /x /qn)"
-as_before removed
-say $? "the software keys (machine's and user's) are byte for byte as before, and no file is left"
-
-# Another program owns .wpp: through install, repair, upgrade and removal
-# its values stay its own, and removal leaves the keys as they were.
-while IFS='|' read -r key name data; do
-  printf '[HKEY_LOCAL_MACHINE\\%s]\n' "$key"
-  if [ -z "$name" ]; then printf '@="%s"\n' "$data"; else printf '"%s"="%s"\n' "$name" "$data"; fi
-done <<<"$foreign" | regedit_import
-snapshot foreign
-msiexec /i 'C:\this.msi' && theirs
-say $? "beside another program's .wpp, the package installs and its values stay the other's"
-msiexec /i 'C:\this.msi' REINSTALL=ALL REINSTALLMODE=amus && theirs
-say $? "and a repair (REINSTALL=ALL REINSTALLMODE=amus) keeps them"
-msiexec /i 'C:\next.msi' && theirs
-say $? "and an upgrade to $next keeps them"
-msiexec /x 'C:\next.msi' && base=foreign as_before foreign-removed
-say $? "and its removal leaves the keys as they were with the other program's values"
-# From there, with the other program's values: a failed install puts back
-# what was.
-status=0
-msiexec /i 'C:\failing.msi' || status=$?
-[ $status != 0 ]
-say $? "a package whose last action fails does not install (status $status: the exit code cut to 8 bits)"
-grep -q "FailAtEnd" "$scratch/log" && base=foreign as_before rolled-back --wine-rollback
-say $? "it rolls back: the keys and files are as before"
+# Another program owns .wpp: its values stay its own throughout; a failed install puts back what was.
+foreign_values                           | another program's .wpp values are in place
+msiexec /i 'C:\this.msi' && theirs       | beside another program's .wpp, the package installs and its values stay the other's
+msiexec /i 'C:\this.msi' REINSTALL=ALL REINSTALLMODE=amus && theirs | and a repair (REINSTALL=ALL REINSTALLMODE=amus) keeps them
+msiexec /i 'C:\next.msi' && theirs       | and an upgrade to $next keeps them
+msiexec /x 'C:\next.msi' && base=foreign as_before foreign-removed | and its removal leaves the keys as they were with the other program's values
+failed_install                           | a package whose last action fails does not install
+grep -q FailAtEnd "$scratch/log" && base=foreign as_before rolled-back --wine-rollback | it rolls back: the keys and files are as before
+EOF
 echo "msi ($arch): the installs, uses and removals took $((SECONDS - started)) s"
 exit $fail
