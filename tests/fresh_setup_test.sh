@@ -3,7 +3,7 @@
 # made once and kept beside set-up's other caches), copied anew for each step
 # of the test command, set up for that step alone under bwrap, then asked
 # `scripts/setup --have STEP` and, where the step is a preset, configured by
-# CMake, which finds every library and program the step builds with. Last,
+# CMake, which finds every library and program the step builds with. First,
 # one more copy set up for the whole command, timed. Too long for the test
 # command (it installs everything once per step); run it by hand, as root,
 # after changing set-up's tables.
@@ -37,7 +37,7 @@ steps=("$@")
 [ ${#steps[@]} -gt 0 ] || mapfile -t steps < <(test_steps)
 presets=$(sed -n 's/^ *"name": *"\([^"]*\)".*/\1/p' CMakePresets.json | sort -u)
 failed=()
-for step in "${steps[@]}" all; do
+for step in all "${steps[@]}"; do
   root=$scratch/root
   rm -rf "$root" && cp -a "$base" "$root" && mkdir -p "$root/src" &&
     tar -xf "$scratch/source.tar" -C "$root/src" || exit 2
