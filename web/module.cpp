@@ -116,8 +116,9 @@ MODULE_EXPORT(decoder_begin) bool BeginDecoder(Decoder* decoder, uint32_t given,
   Reason& reason = decoder->reason;
   wpp::TakeHeader(&decoder->stream, decoder->input, given < wpp::kHeaderSize ? given : wpp::kHeaderSize);
   if (!wpp::HeaderWhole(decoder->stream)) {
-    reason << "truncated WPP image: the data ends " << decoder->stream.headerBytes
-           << " bytes into its " << wpp::kHeaderSize << "-byte header";
+    const uint32_t got = decoder->stream.headerBytes;
+    reason << "truncated WPP image: the data ends " << got << (got == 1 ? " byte" : " bytes")
+           << " into its " << wpp::kHeaderSize << "-byte header";
     return false;
   }
   const wpp::HeaderVerdict verdict = wpp::JudgeHeader(decoder->stream.header);

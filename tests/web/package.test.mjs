@@ -78,7 +78,7 @@ test("every bad file of the desktop fronts is refused with its reason", () => {
 test("every truncation of a sample is refused with how far it goes", () => {
   const file = sample("odd-width.wpp");
   for (let size = 0; size < file.length; size++) {
-    const want = size < 24 ? `the data ends ${size} bytes into its 24-byte header`
+    const want = size < 24 ? `the data ends ${size} byte${size === 1 ? "" : "s"} into its 24-byte header`
       : `the file holds ${size} bytes of the ${file.length} its 317 x 211 header gives`;
     assert.throws(() => decode(file.subarray(0, size)), { message: `truncated WPP image: ${want}` }, `${size} bytes`);
   }
