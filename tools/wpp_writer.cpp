@@ -16,9 +16,9 @@ Bytes HeaderOnly(uint32_t dataLength, uint32_t width, uint32_t height, uint8_t p
 
 Bytes EncodeWpp(const ImageSpec& image) {
   const uint64_t count = uint64_t{image.width} * image.height;
-  const uint32_t dataLength = image.dataLength >= 0 ? static_cast<uint32_t>(image.dataLength)
-                                                    : static_cast<uint32_t>(wpp::DataLengthFor(
-                                                          image.width, image.height));
+  const uint32_t dataLength =
+      image.dataLength >= 0 ? static_cast<uint32_t>(image.dataLength)
+                            : static_cast<uint32_t>(wpp::DataLengthFor(image.width, image.height));
   Bytes out = HeaderOnly(dataLength, image.width, image.height, image.prefixByte);
   for (size_t i = 0; image.prefix != nullptr && i < wpp::kDataLengthOffset; ++i)
     out[i] = static_cast<uint8_t>(image.prefix[i]);

@@ -114,7 +114,8 @@ MODULE_EXPORT(decoder_rgba) uint8_t* DecoderRgba(Decoder* decoder) { return deco
 // then taking a band of them; false with a reason.
 MODULE_EXPORT(decoder_begin) bool BeginDecoder(Decoder* decoder, uint32_t given, double total) {
   Reason& reason = decoder->reason;
-  wpp::TakeHeader(&decoder->stream, decoder->input, given < wpp::kHeaderSize ? given : wpp::kHeaderSize);
+  wpp::TakeHeader(&decoder->stream, decoder->input,
+                  given < wpp::kHeaderSize ? given : wpp::kHeaderSize);
   if (!wpp::HeaderWhole(decoder->stream)) {
     const uint32_t got = decoder->stream.headerBytes;
     reason << "truncated WPP image: the data ends " << got << (got == 1 ? " byte" : " bytes")
@@ -164,8 +165,8 @@ MODULE_EXPORT(decoder_rows) void DecodeRows(Decoder* decoder, uint32_t count) {
 
 // Writes the header of a width x height picture into header (24 bytes, the
 // free ones zero); null, or why no WPP image has that size.
-MODULE_EXPORT(encode_header) const char* EncodeHeader(uint8_t* header, uint32_t width,
-                                                   uint32_t height, Reason* reason) {
+MODULE_EXPORT(encode_header)
+const char* EncodeHeader(uint8_t* header, uint32_t width, uint32_t height, Reason* reason) {
   const uint64_t dataLength = wpp::DataLengthFor(width, height);
   if (width == 0 || height == 0 || width > wpp::kLargestSide || height > wpp::kLargestSide ||
       dataLength > wpp::kLargestDataLength) {
@@ -184,10 +185,10 @@ MODULE_EXPORT(reason_size) uint32_t ReasonSize() { return sizeof(Reason); }
 
 // count RGBA pixels into RGB565, little-endian, as the tools write them;
 // alpha is not kept.
-MODULE_EXPORT(encode_pixels) void EncodePixels(const uint8_t* rgba, uint8_t* pixels, uint32_t count) {
+MODULE_EXPORT(encode_pixels)
+void EncodePixels(const uint8_t* rgba, uint8_t* pixels, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i)
-    wpp::StoreLe16(pixels + 2 * i,
-                   wpp::PackRgb565(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]));
+    wpp::StoreLe16(pixels + 2 * i, wpp::PackRgb565(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]));
 }
 
 // The benchmark's yardstick: a plain copy of as many bytes, in this module.
