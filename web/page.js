@@ -93,7 +93,8 @@ function showOther(item, file, bitmap) {
   const kind = (file.type.replace(/^image\//, "") || "picture").toUpperCase();
   show(item, decode(wpp), `${width} × ${height} pixels · ${kind}, ${bytesText(file.size)} → WPP, ` +
     `${bytesText(wpp.length)} (5, 6 and 5 bits for red, green and blue; transparency over white)`,
-  button("Save as WPP", () => save(new Blob([wpp], { type: "image/x-wpp" }), `${stem(file.name)}.wpp`)));
+  // As plain bytes: a type the browser does not know may make it ask what to do.
+  button("Save as WPP", () => save(new Blob([wpp], { type: "application/octet-stream" }), `${stem(file.name)}.wpp`)));
 }
 
 async function open(file) {
