@@ -6,6 +6,8 @@
 const MODULE_BASE64 = "@WPP_MODULE_BASE64@";
 // The 24-byte header that every WPP image begins with.
 const HEADER_SIZE = 24;
+// The RGBA that encode hands the module at a time, as the decoder's bands.
+const BAND_BYTES = 256 * 1024;
 const decoder = new TextDecoder();
 
 let exports_ = null;
@@ -104,7 +106,7 @@ export function encode(picture) {
     bytes.set(memory(wasm).subarray(header, header + HEADER_SIZE));
     const source = asBytes(data);
     // A band of rows at a time, in and out of the module's memory.
-    const band = Math.max(1, Math.min(height, Math.floor((256 * 1024) / (4 * width))));
+    const band = Math.max(1, Math.min(height, Math.floor(BAND_BYTES / (4 * width))));
     const rgba = wasm.alloc(4 * width * band);
     const pixels = wasm.alloc(2 * width * band);
     try {
