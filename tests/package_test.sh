@@ -50,7 +50,7 @@ sums() {  # FOLDER FILE...: the files and the sums in a folder of their own; the
       sha256sum --quiet --ignore-missing -c SHA256SUMS
   )
 }
-for set in "$archive" "wpp-$version-arm64.msi" "$archive $(cd "$scratch/first" && echo wpp-*.msi ./*.deb)"; do
+for set in "$archive" "wpp-$version-arm64.msi" "$archive $(cd "$scratch/first" && echo wpp-*.msi ./*.deb wpp.html wpp-image-*.tgz)"; do
   # shellcheck disable=SC2086  # one file a word
   if sums check $set; then
     echo "package: sha256sum --ignore-missing -c SHA256SUMS passes beside ${set// /, }"

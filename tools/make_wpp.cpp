@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tools/wpp_writer.h"
+#include "wpp/picture_writer.h"
 
 namespace {
 
@@ -40,10 +41,6 @@ uint64_t Side(const char* text) {
   char* end = nullptr;
   const unsigned long long value = strtoull(text, &end, 10);
   return end != text && *end == '\0' && text[0] != '-' && value <= kLargestSide ? value : 0;
-}
-
-uint16_t Rgb565(uint32_t red, uint32_t green, uint32_t blue) {
-  return static_cast<uint16_t>(((red >> 3) << 11) | ((green >> 2) << 5) | (blue >> 3));
 }
 
 // Colour bars on top, then red, green, blue and grey ramps, then a band whose
@@ -76,7 +73,7 @@ std::vector<uint16_t> Pattern(uint32_t width, uint32_t height) {
       }
       // A white block fills the top-left corner, so a flip is plain to see.
       if (x < width / 16 && y < height / 16) r = g = b = 255;
-      pixels[size_t{y} * width + x] = Rgb565(r, g, b);
+      pixels[size_t{y} * width + x] = wpp::PackRgb565(r, g, b);
     }
   }
   return pixels;
@@ -112,7 +109,7 @@ const char* ReadPpm(const char* path, uint32_t* width, uint32_t* height,
     ok = fread(rgb.data(), 1, rgb.size(), file) == rgb.size();
     pixels->resize(size_t{w} * h);
     for (size_t i = 0; ok && i < pixels->size(); ++i)
-      (*pixels)[i] = Rgb565(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
+      (*pixels)[i] = wpp::PackRgb565(rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2]);
   }
   fclose(file);
   *width = w;

@@ -2,22 +2,23 @@
 
 #include "tools/wpp_reference.h"
 #include "wpp/bytes.h"
+#include "wpp/picture_writer.h"
 #include "wpp/wpp.h"
 
 namespace wppfile {
 
 Bytes HeaderOnly(uint32_t dataLength, uint32_t width, uint32_t height, uint8_t prefixByte) {
   Bytes out(wpp::kHeaderSize, prefixByte);
-  wpp::StoreLe32(out.data() + wpp::kDataLengthOffset, dataLength);
-  wpp::StoreLe16(out.data() + wpp::kWidthOffset, static_cast<uint16_t>(width));
-  wpp::StoreLe16(out.data() + wpp::kHeightOffset, static_cast<uint16_t>(height));
+  wpp::StoreHeaderFields(out.data(), dataLength, static_cast<uint16_t>(width),
+                         static_cast<uint16_t>(height));
   return out;
 }
 
 Bytes EncodeWpp(const ImageSpec& image) {
   const uint64_t count = uint64_t{image.width} * image.height;
-  const uint32_t dataLength = image.dataLength >= 0 ? static_cast<uint32_t>(image.dataLength)
-                                                    : static_cast<uint32_t>(2 * count + 4);
+  const uint32_t dataLength =
+      image.dataLength >= 0 ? static_cast<uint32_t>(image.dataLength)
+                            : static_cast<uint32_t>(wpp::DataLengthFor(image.width, image.height));
   Bytes out = HeaderOnly(dataLength, image.width, image.height, image.prefixByte);
   for (size_t i = 0; image.prefix != nullptr && i < wpp::kDataLengthOffset; ++i)
     out[i] = static_cast<uint8_t>(image.prefix[i]);
