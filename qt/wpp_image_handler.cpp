@@ -2,12 +2,15 @@
 
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
+#include <QLoggingCategory>
 #include <QSaveFile>
 #include <QSize>
 #include <QVariant>
 #include <QtEndian>
 #include <QtGlobal>
 
+#include "platform/posix/picture_memory.h"
 #include "wpp/bytes.h"
 
 namespace {
@@ -64,6 +67,45 @@ void RowFromLittleEndian(uchar* row, int width) {
   if constexpr (Q_BYTE_ORDER == Q_BIG_ENDIAN) qFromLittleEndian<quint16>(row, width, row);
 }
 
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+// The category and words of Qt's own refusal, so that a program's logging
+// rules treat ours as they treat Qt's.
+Q_LOGGING_CATEGORY(lcImageIo, "qt.gui.imageio")
+#endif
+
+// Qt 6's allocation limit, as QImageIOHandler::allocateImage applies it: the
+// picture counted at 32 bits a pixel, what a GUI converts it to, against the
+// reader's limit in MiB; 0 is none. Qt 5 has no limit.
+bool WithinAllocationLimit(const QSize& size) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+  const int limitMib = QImageReader::allocationLimit();
+  if (limitMib == 0 || 4 * int64_t{size.width()} * size.height() <= int64_t{limitMib} * 1048576)
+    return true;
+  qCWarning(lcImageIo,
+            "QImageIOHandler: Rejecting image as it exceeds the current allocation limit of %i "
+            "megabytes",
+            limitMib);
+  return false;
+#else
+  Q_UNUSED(size);
+  return true;
+#endif
+}
+
+// An RGB16 image over a zero-filled picture block, laid out as QImage lays
+// out its own, and freed with the image's last copy; a null image when there
+// is no room.
+QImage PictureImage(const QSize& size) {
+  const qint64 stride = (2 * qint64{size.width()} + 3) / 4 * 4;
+  void* pixels = platform::AllocatePicture(static_cast<uint64_t>(stride * size.height()));
+  if (pixels == nullptr) return QImage();
+  QImage image(static_cast<uchar*>(pixels), size.width(), size.height(), static_cast<int>(stride),
+               QImage::Format_RGB16, platform::FreePicture, pixels);
+  // An image Qt refuses to make never calls the cleanup: the block is still ours.
+  if (image.isNull()) platform::FreePicture(pixels);
+  return image;
+}
+
 // What a failed write leaves of the image: nothing. A save file is never
 // committed. A file is cut back to where the image began, or removed when the
 // image was to be all of it (a writer given a file name made it empty for us);
@@ -108,14 +150,11 @@ bool WppImageHandler::read(QImage* image) {
   WppHeader header;
   if (!PeekHeader(&header) || !WholeImageAhead(source, header)) return false;
   const QSize size(header.width, header.height);
-  QImage decoded;
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-  // Honours the reader's allocation limit, and says so when it refuses.
-  if (!allocateImage(size, QImage::Format_RGB16, &decoded)) return false;
-#else
-  decoded = QImage(size, QImage::Format_RGB16);
+  // The reader's allocation limit first, then a picture block of ours (on
+  // huge pages when it is large), for the pixels to be read straight into.
+  if (!WithinAllocationLimit(size)) return false;
+  QImage decoded = PictureImage(size);
   if (decoded.isNull()) return false;
-#endif
   char skipped[wpp::kPixelsOffset];
   if (!ReadFully(source, skipped, sizeof skipped)) return false;
   const qint64 rowBytes = 2 * qint64{header.width};
