@@ -40,7 +40,7 @@ void* WatchedMap(size_t length) {
     return nullptr;
   }
   // Kernels differ in where they put a mapping: this one goes where planned.
-  const size_t wide = length + kHugePageBytes;
+  const size_t wide = length + 2 * kHugePageBytes;
   void* raw = mmap(nullptr, wide, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (raw == MAP_FAILED) return nullptr;
   const uintptr_t from = reinterpret_cast<uintptr_t>(raw);
