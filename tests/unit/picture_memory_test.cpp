@@ -83,8 +83,7 @@ uint64_t Rounded(uint64_t bytes) {
     uint64_t i = at;
     while (p[i] == 0) ++i;
     return ::testing::AssertionFailure()
-           << "have 0x" << std::hex << int{p[i]} << ", want 0, first differing offset " << std::dec
-           << i << " of " << bytes;
+           << "have " << int{p[i]} << ", want 0, first differing offset " << i << " of " << bytes;
   }
   return ::testing::AssertionSuccess();
 }
