@@ -62,11 +62,6 @@ bool PeekWppHeader(QIODevice* device, WppHeader* header) {
   return true;
 }
 
-// The file's pixels are little-endian; so are a QImage's on most machines.
-void RowFromLittleEndian(uchar* row, int width) {
-  if constexpr (Q_BYTE_ORDER == Q_BIG_ENDIAN) qFromLittleEndian<quint16>(row, width, row);
-}
-
 #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
 // The category and words of Qt's own refusal, so that a program's logging
 // rules treat ours as they treat Qt's.
@@ -104,6 +99,11 @@ QImage PictureImage(const QSize& size) {
   // An image Qt refuses to make never calls the cleanup: the block is still ours.
   if (image.isNull()) platform::FreePicture(pixels);
   return image;
+}
+
+// The file's pixels are little-endian; so are a QImage's on most machines.
+void RowFromLittleEndian(uchar* row, int width) {
+  if constexpr (Q_BYTE_ORDER == Q_BIG_ENDIAN) qFromLittleEndian<quint16>(row, width, row);
 }
 
 // What a failed write leaves of the image: nothing. A save file is never
