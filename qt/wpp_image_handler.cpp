@@ -2,15 +2,13 @@
 
 #include <QFile>
 #include <QImage>
-#include <QImageReader>
-#include <QLoggingCategory>
 #include <QSaveFile>
 #include <QSize>
 #include <QVariant>
 #include <QtEndian>
 #include <QtGlobal>
 
-#include "platform/posix/picture_memory.h"
+#include "qt/picture_image.h"
 #include "wpp/bytes.h"
 
 namespace {
@@ -60,45 +58,6 @@ bool PeekWppHeader(QIODevice* device, WppHeader* header) {
   if (!CheckHeader(bytes)) return false;
   *header = ParseWppHeader(bytes);
   return true;
-}
-
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-// The category and words of Qt's own refusal, so that a program's logging
-// rules treat ours as they treat Qt's.
-Q_LOGGING_CATEGORY(lcImageIo, "qt.gui.imageio")
-#endif
-
-// Qt 6's allocation limit, as QImageIOHandler::allocateImage applies it: the
-// picture counted at 32 bits a pixel, what a GUI converts it to, against the
-// reader's limit in MiB; 0 is none. Qt 5 has no limit.
-bool WithinAllocationLimit(const QSize& size) {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-  const int limitMib = QImageReader::allocationLimit();
-  if (limitMib == 0 || 4 * int64_t{size.width()} * size.height() <= int64_t{limitMib} * 1048576)
-    return true;
-  qCWarning(lcImageIo,
-            "QImageIOHandler: Rejecting image as it exceeds the current allocation limit of %i "
-            "megabytes",
-            limitMib);
-  return false;
-#else
-  Q_UNUSED(size);
-  return true;
-#endif
-}
-
-// An RGB16 image over a zero-filled picture block, laid out as QImage lays
-// out its own, and freed with the image's last copy; a null image when there
-// is no room.
-QImage PictureImage(const QSize& size) {
-  const qint64 stride = (2 * qint64{size.width()} + 3) / 4 * 4;
-  void* pixels = platform::AllocatePicture(static_cast<uint64_t>(stride * size.height()));
-  if (pixels == nullptr) return QImage();
-  QImage image(static_cast<uchar*>(pixels), size.width(), size.height(), static_cast<int>(stride),
-               QImage::Format_RGB16, platform::FreePicture, pixels);
-  // An image Qt refuses to make never calls the cleanup: the block is still ours.
-  if (image.isNull()) platform::FreePicture(pixels);
-  return image;
 }
 
 // The file's pixels are little-endian; so are a QImage's on most machines.
@@ -152,8 +111,8 @@ bool WppImageHandler::read(QImage* image) {
   const QSize size(header.width, header.height);
   // The reader's allocation limit first, then a picture block of ours (on
   // huge pages when it is large), for the pixels to be read straight into.
-  if (!WithinAllocationLimit(size)) return false;
-  QImage decoded = PictureImage(size);
+  if (!wpp_qt::WithinAllocationLimit(size)) return false;
+  QImage decoded = wpp_qt::PictureImage(size);
   if (decoded.isNull()) return false;
   char skipped[wpp::kPixelsOffset];
   if (!ReadFully(source, skipped, sizeof skipped)) return false;
