@@ -4,6 +4,8 @@
 // which makes the loaders cache and MIME database it runs with).
 //   expand/<path>     each row expansion kernel into a warm block, 4096 x 4096
 //   load/wpp, load/ppm  gdk_pixbuf_new_from_file of the same 4096 x 4096 picture
+//   floor             the WPP file read in 64 KiB chunks and the pixbuf's 48 MiB
+//                     written once into fresh memory, on 4 KiB and on huge pages
 //   peak              an 8192 x 8192 load fed 64 KiB at a time, in a fresh
 //                     process: its peak resident memory's growth beside the pixbuf's size
 // Each load is checked against the reference before it is timed.
@@ -129,7 +131,11 @@ int main(int argc, char** argv) {
   const std::string wppPath = Scratch("4096.wpp"), ppmPath = Scratch("4096.ppm");
   WriteFile(wppPath, wpp.data(), wpp.size());
   WriteFile(ppmPath, rgb.data(), rgb.size(), "P6\n4096 4096\n255\n");
-  std::vector<double> wppTimes, ppmTimes;
+  // Each round: the WPP load, the PPM load, then the floor under the WPP
+  // load on 4 KiB pages and on huge pages.
+  const size_t pixbufBytes = rgb.size();
+  std::vector<double> wppTimes, ppmTimes, floor4k, floorHuge;
+  double wppHugeMib = 0, floorHugeMib = 0, floor4kHugeMib = 0;
   for (int r = 0; r <= repetitions; ++r) {
     for (const std::string* path : {&wppPath, &ppmPath}) {
       GError* error = nullptr;
@@ -141,15 +147,27 @@ int main(int argc, char** argv) {
                 error != nullptr ? error->message : "not the reference's pixels");
         return 1;
       }
+      if (r == 0 && path == &wppPath) wppHugeMib = bench::HugeMib();
       g_object_unref(pixbuf);
       // The first round warms the page cache and the loaders: not counted.
       if (r > 0) (path == &wppPath ? wppTimes : ppmTimes).push_back(took);
     }
+    const double small = bench::FloorSeconds(wppPath, pixbufBytes, false, &floor4kHugeMib);
+    const double huge = bench::FloorSeconds(wppPath, pixbufBytes, true, &floorHugeMib);
+    if (small < 0 || huge < 0) {
+      fprintf(stderr, "pixbuf_bench: the floor could not be measured\n");
+      return 1;
+    }
+    if (r > 0) floor4k.push_back(small), floorHuge.push_back(huge);
   }
   const double wppMedian = Median(wppTimes), ppmMedian = Median(ppmTimes);
-  printf("| load/wpp (%zu bytes) | %7.2f ms |\n", wpp.size(), wppMedian * 1e3);
+  const double floor4kMedian = Median(floor4k), floorHugeMedian = Median(floorHuge);
+  printf("| load/wpp (%zu bytes) | %7.2f ms | %.0f MiB on huge pages |\n", wpp.size(),
+         wppMedian * 1e3, wppHugeMib);
   printf("| load/ppm (%zu bytes) | %7.2f ms |\n", rgb.size() + 18, ppmMedian * 1e3);
   printf("| load/wpp / load/ppm | %.2f (<= 1.0) |\n", wppMedian / ppmMedian);
+  bench::PrintFloor(pixbufBytes, wppMedian, floor4kMedian, floor4kHugeMib, floorHugeMedian,
+                    floorHugeMib);
   remove(wppPath.c_str());
   remove(ppmPath.c_str());
 

@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
+#include "platform/posix/picture_memory.h"
 #include "wpp/picture_stream.h"
 
 namespace {
@@ -52,7 +53,7 @@ gboolean Fail(LoadContext* context, GError** error, GdkPixbufError code, const c
   return FALSE;
 }
 
-void FreePixels(guchar* pixels, gpointer) { g_free(pixels); }
+void FreePixels(guchar* pixels, gpointer) { platform::FreePicture(pixels); }
 
 // The whole header is at hand: judge it, ask the caller's size, and make the
 // pixbuf whose rows the pixels go into.
@@ -85,8 +86,8 @@ gboolean BeginPixels(LoadContext* context, GError** error) {
   guchar* pixels = nullptr;
   if (stride > 0 && pixelBytes <= G_MAXSIZE)
     // Zero-filled, so a picture cut short shows black, not old heap bytes;
-    // calloc's fresh pages cost nothing until the pixels are written.
-    pixels = static_cast<guchar*>(g_try_malloc0_n(picture.height, static_cast<gsize>(stride)));
+    // a large one on huge pages, whose first touches are what its load costs.
+    pixels = static_cast<guchar*>(platform::AllocatePicture(pixelBytes));
   if (pixels == nullptr)
     return Fail(context, error, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY,
                 "not enough memory for a %u x %u WPP image (%" G_GUINT64_FORMAT " bytes)",

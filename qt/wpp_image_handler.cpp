@@ -8,6 +8,7 @@
 #include <QtEndian>
 #include <QtGlobal>
 
+#include "qt/picture_image.h"
 #include "wpp/bytes.h"
 
 namespace {
@@ -108,14 +109,11 @@ bool WppImageHandler::read(QImage* image) {
   WppHeader header;
   if (!PeekHeader(&header) || !WholeImageAhead(source, header)) return false;
   const QSize size(header.width, header.height);
-  QImage decoded;
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-  // Honours the reader's allocation limit, and says so when it refuses.
-  if (!allocateImage(size, QImage::Format_RGB16, &decoded)) return false;
-#else
-  decoded = QImage(size, QImage::Format_RGB16);
+  // The reader's allocation limit first, then a picture block of ours (on
+  // huge pages when it is large), for the pixels to be read straight into.
+  if (!wpp_qt::WithinAllocationLimit(size)) return false;
+  QImage decoded = wpp_qt::PictureImage(size);
   if (decoded.isNull()) return false;
-#endif
   char skipped[wpp::kPixelsOffset];
   if (!ReadFully(source, skipped, sizeof skipped)) return false;
   const qint64 rowBytes = 2 * qint64{header.width};

@@ -13,6 +13,9 @@
 
 #include "host/plugin_loader.h"
 #include "platform/platform.h"
+#ifndef _WIN32
+#include "platform/posix/picture_memory.h"
+#endif
 #include "tools/bmp_file.h"
 #include "tools/wpp2bmp_command_line.h"
 
@@ -36,11 +39,38 @@ std::string PluginString(const LoadedPlugin& plugin, int32_t index) {
              : "";
 }
 
-// Up to limit bytes from offset on; false when the file cannot be read.
-bool ReadInput(const fs::path& path, long long offset, size_t limit, std::vector<uint8_t>* bytes) {
+#ifdef _WIN32
+using InputBytes = std::vector<uint8_t>;
+#else
+// Memory mode holds the whole file: on a picture block, whose huge pages a
+// large one takes.
+template <typename T>
+struct PictureAllocator {
+  using value_type = T;
+  PictureAllocator() = default;
+  template <typename U>
+  PictureAllocator(const PictureAllocator<U>&) {}
+  T* allocate(size_t count) {
+    if (void* block = platform::AllocatePicture(uint64_t{count} * sizeof(T)))
+      return static_cast<T*>(block);
+    throw std::bad_alloc();
+  }
+  void deallocate(T* block, size_t) { platform::FreePicture(block); }
+  bool operator==(const PictureAllocator&) const { return true; }
+};
+using InputBytes = std::vector<uint8_t, PictureAllocator<uint8_t> >;
+#endif
+
+// Up to limit bytes from offset on, in one block sized from the file's size;
+// false when the file cannot be read.
+bool ReadInput(const fs::path& path, long long offset, size_t limit, InputBytes* bytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in || !in.seekg(offset)) return false;
   bytes->clear();
+  std::error_code error;
+  const uintmax_t size = fs::file_size(path, error);
+  if (!error && size > static_cast<uintmax_t>(offset))
+    bytes->reserve(static_cast<size_t>(std::min<uintmax_t>(size - offset, limit)));
   char chunk[65536];
   while (bytes->size() < limit && in.read(chunk, sizeof chunk).gcount() > 0)
     bytes->insert(bytes->end(), chunk, chunk + in.gcount());
@@ -112,7 +142,7 @@ std::string NarrowPath(const fs::path& path) {
 
 int ConvertOne(const LoadedPlugin& plugin, const Options& o, const fs::path& input) {
   // The file is read once: its head for the support test, or all of it for memory mode.
-  std::vector<uint8_t> bytes;
+  InputBytes bytes;
   try {
     if (!ReadInput(input, o.offset, o.memory ? SIZE_MAX : kSupportHeadBytes, &bytes))
       return ReportResult(input, ReadError);
