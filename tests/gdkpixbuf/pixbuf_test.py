@@ -27,7 +27,7 @@ import sys
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from desktop_files import bad_files, read_wpp, wordperfect_like, wpp  # noqa: E402
+from desktop_files import bad_files, left_out, read_wpp, wordperfect_like, wpp  # noqa: E402
 
 PART, MODULE, BUILD, SOURCE = sys.argv[1:5]
 SCRATCH = os.path.join(BUILD, "tests", "gdkpixbuf", PART)
@@ -130,6 +130,13 @@ def feed(GdkPixbuf, data, piece):
 # -- the parts -------------------------------------------------------------------------
 
 def part_install():
+    # Another prefix puts every file below it, where the README's variables find them.
+    other = os.path.join(SCRATCH, "other")
+    subprocess.run(["cmake", "--install", BUILD, "--prefix", "/usr/local"], check=True,
+                   env=dict(os.environ, DESTDIR=other), stdout=subprocess.DEVNULL)
+    placed = [os.path.relpath(os.path.join(d, f), other) for d, _, fs in os.walk(other) for f in fs]
+    outside = [p for p in placed if not p.startswith("usr/local/")]
+    check(placed and not outside, "--prefix /usr/local: files outside it: %s" % outside)
     stage = os.path.join(SCRATCH, "stage")
     subprocess.run(["cmake", "--install", BUILD], check=True,
                    env=dict(os.environ, DESTDIR=stage), stdout=subprocess.DEVNULL)
@@ -355,12 +362,16 @@ def part_env():
         print("export %s='%s'" % (name, os.environ[name]))
 
 
-PARTS = {"env": part_env, "install": part_install, "mime": part_mime, "pixels": part_pixels,
-         "thumbnail": part_thumbnail, "viewer": part_viewer, "bad": part_bad}
+# Each part and the programs it runs beside the MIME database's, which all need.
+PARTS = {"env": (part_env, []), "install": (part_install, ["readelf"]), "mime": (part_mime, ["gio"]),
+         "pixels": (part_pixels, []), "thumbnail": (part_thumbnail, ["gdk-pixbuf-thumbnailer"]),
+         "viewer": (part_viewer, ["eog", "Xvfb", "xdpyinfo", "import", "dbus-daemon"]),
+         "bad": (part_bad, ["valgrind", "gdk-pixbuf-thumbnailer", "gdk-pixbuf-pixdata"])}
 
 if __name__ == "__main__":
+    left_out("update-mime-database", *PARTS[PART][1])
     prepare()
-    PARTS[PART]()
+    PARTS[PART][0]()
     if PART == "env":
         sys.exit(0)
     if failures:
