@@ -236,12 +236,12 @@ class Wpp2Bmp(unittest.TestCase):
                 with open(os.path.join(folder, name + ".bmp"), "rb") as f:
                     self.assertBytesEqual(f.read(), reference_bmp(3, 2, pixels))
 
-    def test_help_lists_the_exit_statuses_of_the_readme(self):
+    def test_help_lists_the_exit_statuses_of_the_tools_guide(self):
         status, out, _ = self.run_tool("--help")
         self.assertEqual(status, 0)
         self.assertNotIn("cancel-at", out)
         have = re.findall(r"^  (\d)  (.+)$", out, re.M)
-        with open(os.path.join(ARGS.samples, "..", "README.md"), encoding="utf-8") as f:
+        with open(os.path.join(ARGS.samples, "..", "docs", "tools.md"), encoding="utf-8") as f:
             want = re.findall(r"^\| (\d) \| (.+) \|$", f.read(), re.M)
         self.assertEqual(have, want)
 
