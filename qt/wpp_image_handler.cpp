@@ -1,7 +1,7 @@
 #include "qt/wpp_image_handler.h"
 
-#include <QImage>
 #include <QFileDevice>
+#include <QImage>
 #include <QSize>
 #include <QVariant>
 #include <QtEndian>
@@ -173,7 +173,8 @@ bool WppImageHandler::write(const QImage& image) {
   if (written)
     if (auto* file = qobject_cast<QFileDevice*>(target)) written = file->flush();
   if (!written)
-    qWarning("wpp: the picture could not be written whole: %s",
+    qWarning("wpp: the device refused part of a %llu x %llu picture (%s); what it took is left",
+             static_cast<unsigned long long>(width), static_cast<unsigned long long>(height),
              qPrintable(target->errorString()));
   return written;
 }

@@ -20,12 +20,12 @@ import struct
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, TESTS)
-from desktop_files import bad_files, left_out, whole_header, wpp  # noqa: E402
+from desktop_files import (BARS, bad_files, expected_rows, left_out, read_wpp,  # noqa: E402
+                           shows_picture, whole_header, wpp, x_session)
 
 ARGS = None
 QtCore = QtGui = None
@@ -318,68 +318,14 @@ class Viewer(unittest.TestCase):
     def test_viewer_shows_the_pixels(self):
         if not ARGS.viewer:
             self.skipTest("no --viewer")
-        read_end, write_end = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                 "1024x768x24", "-nolisten", "tcp"], pass_fds=[write_end])
-        os.close(write_end)
-        # Xvfb writes the number, then a newline, and stops if no one reads it.
-        number = b""
-        while not number.endswith(b"\n"):
-            piece = os.read(read_end, 16)
-            self.assertTrue(piece, "Xvfb did not start")
-            number += piece
-        os.close(read_end)
-        display = ":" + number.decode().strip()
-        # The viewer looks for a running instance of itself on the session
-        # bus, and quits without one: it gets a bus of its own.
-        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address"],
-                               stdout=subprocess.PIPE)
-        env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM="xcb",
-                   DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().decode().strip())
         sample = os.path.join(ARGS.samples, "odd-width.wpp")
-        viewer = subprocess.Popen([ARGS.viewer, sample], env=env, stderr=subprocess.PIPE)
-        try:
-            found = None
-            for _ in range(60):
-                time.sleep(0.5)
-                shot = subprocess.run([sys.executable, __file__, "--qt", str(ARGS.qt),
-                                       "--screenshot"], env=env, capture_output=True)
-                if shot.returncode == 0 and self.find(shot.stdout, sample):
-                    found = True
-                    break
-            self.assertTrue(found, "the screenshot never showed the sample's pixels")
-        finally:
-            viewer.terminate()
-            _, errors = viewer.communicate(timeout=30)
-            for server in (bus, xvfb):
-                server.terminate()
-                server.communicate(timeout=30)
-        self.assertNotIn(b"wpp", errors.lower(), errors.decode(errors="replace"))
-
-    @staticmethod
-    def find(shot, sample):
-        """Whether the screenshot (width, height, then 0xFFRRGGBB words) holds the
-        sample, each 565 value widened as Qt draws it, anywhere at 100 %."""
-        with open(sample, "rb") as f:
-            data = f.read()
-        width, height = struct.unpack("<HH", data[20:24])
-        pixels = struct.unpack("<%dH" % (width * height), data[24:])
-
-        def rgb(p):
-            r, g, b = p >> 11, (p >> 5) & 63, p & 31
-            return struct.pack("<I", 0xFF000000 | (r << 3 | r >> 2) << 16 | (g << 2 | g >> 4) << 8 |
-                               (b << 3 | b >> 2))
-
-        rows = [b"".join(rgb(p) for p in pixels[y * width:(y + 1) * width]) for y in range(height)]
-        shot_width, _ = struct.unpack("<II", shot[:8])
-        screen, stride = shot[8:], 4 * shot_width
-        at = screen.find(rows[0])
-        while at >= 0:
-            if at % 4 == 0 and all(screen[at + y * stride:at + y * stride + len(rows[y])] == rows[y]
-                                   for y in range(height)):
-                return True
-            at = screen.find(rows[0], at + 1)
-        return False
+        width, _, pixels = read_wpp(sample)
+        with x_session() as env:
+            env["QT_QPA_PLATFORM"] = "xcb"
+            found, said = shows_picture([ARGS.viewer, sample], env, expected_rows(width, pixels),
+                                        ARGS.scratch)
+        self.assertTrue(found, "the screenshot never showed the sample's pixels")
+        self.assertFalse([line for line in said if "wpp" in line.lower()], said)
 
 
 class KdeThumbnail(unittest.TestCase):
@@ -395,26 +341,10 @@ class KdeThumbnail(unittest.TestCase):
         self.assertEqual(run.returncode, 0, run.stderr.decode(errors="replace"))
         thumbnail = QtGui.QImage(out)
         self.assertEqual((thumbnail.width(), thumbnail.height()), (128, 96))
-        # The bars' middles, top left to right: white, yellow, cyan, green,
-        # magenta, red, blue, black.
-        bars = [(255, 255, 255), (255, 255, 0), (0, 255, 255), (0, 255, 0), (255, 0, 255),
-                (255, 0, 0), (0, 0, 255), (0, 0, 0)]
-        for i, want in enumerate(bars):
+        for i, want in enumerate(BARS):
             got = QtGui.QColor(thumbnail.pixel(16 * i + 8, 30))
             self.assertTrue(all(abs(a - b) <= 8 for a, b in zip(
                 (got.red(), got.green(), got.blue()), want)), (i, got.getRgb(), want))
-
-
-def screenshot():
-    """Prints the whole screen: width, height, then each pixel's 0xFFRRGGBB word."""
-    app = QtGui.QGuiApplication(sys.argv[:1])
-    image = app.primaryScreen().grabWindow(0).toImage().convertToFormat(
-        enum(QtGui.QImage, "Format", "Format_RGB32"))
-    sys.stdout.buffer.write(struct.pack("<II", image.width(), image.height()))
-    bits = image.constBits()
-    bits.setsize(image.sizeInBytes())
-    sys.stdout.buffer.write(bytes(bits))  # RGB32 rows have no padding
-    return 0
 
 
 def main():
@@ -427,7 +357,6 @@ def main():
     parser.add_argument("--kde-preview")
     parser.add_argument("--pixbuf-loader")
     parser.add_argument("--build")
-    parser.add_argument("--screenshot", action="store_true")
     ARGS, rest = parser.parse_known_args()
     try:
         if ARGS.qt == 6:
@@ -438,9 +367,7 @@ def main():
         print("left out: PyQt%d not installed" % ARGS.qt)
         return 77
     if ARGS.viewer:
-        left_out(ARGS.viewer, "Xvfb", "dbus-daemon")
-    if ARGS.screenshot:
-        return screenshot()
+        left_out(ARGS.viewer, "Xvfb", "dbus-daemon", "import")
     os.makedirs(ARGS.scratch, exist_ok=True)
     ARGS.scratch = tempfile.mkdtemp(dir=ARGS.scratch)
     app = QtGui.QGuiApplication(sys.argv[:1])
