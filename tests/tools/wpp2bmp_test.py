@@ -218,7 +218,7 @@ class Wpp2Bmp(unittest.TestCase):
         tool = shutil.copy(ARGS.tool, folder)
         plugin = shutil.copy(ARGS.plugin, folder)
         # A Linux build's POSIX layer, which the tool and plug-in find beside them.
-        for library in glob.glob(os.path.join(os.path.dirname(ARGS.tool), "lib*.so")):
+        for library in glob.glob(os.path.join(os.path.dirname(ARGS.tool), "lib*.so.*")):
             shutil.copy(library, folder)
         pixels = random_pixels(3, 2, 12)
         name = "\u56fe\u50cf \U0001F5BC"
