@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint64_t{ParseWppHeader(bytes).width} * ParseWppHeader(bytes).height > kMostPipePixels);
   QIODevice* device = sequential ? static_cast<QIODevice*>(&pipe) : &buffer;
 
-  if (!sequential && WppImageHandler::CanRead(device) != whole)
+  if (!sequential && WppImageHandler::CanRead(device) != header)
     fuzzwpp::Fail("canRead disagrees with the header");
   if (device->pos() != 0) fuzzwpp::Fail("canRead moved the device");
   WppImageHandler handler;

@@ -1,8 +1,7 @@
 #include "qt/wpp_image_handler.h"
 
-#include <QFile>
+#include <QFileDevice>
 #include <QImage>
-#include <QSaveFile>
 #include <QSize>
 #include <QVariant>
 #include <QtEndian>
@@ -17,9 +16,10 @@ namespace {
 // and dataLength (2 * width * height + 4) is 32 bits.
 constexpr uint64_t kMaxSide = 0xFFFF;
 constexpr uint64_t kMaxDataLength = 0xFFFFFFFF;
-// How long a sequential device (a pipe, a socket) may keep the next bytes
-// waiting before the picture counts as cut short: long enough for a slow
-// network, short enough that a stalled peer does not hang a viewer for good.
+// How long read() lets a sequential device (a pipe, a socket) keep the next
+// bytes of a picture the program asked for waiting before the picture counts
+// as cut short: long enough for a slow network, short enough that a stalled
+// peer does not hang a viewer for good. canRead never waits.
 constexpr int kSequentialWaitMs = 30000;
 
 // Reads exactly size bytes, waiting on a sequential device for the rest.
@@ -44,14 +44,17 @@ bool WholeImageAhead(QIODevice* device, const WppHeader& header) {
          static_cast<uint64_t>(ahead) >= uint64_t{wpp::kDataLengthBase} + header.dataLength;
 }
 
-bool PeekWppHeader(QIODevice* device, WppHeader* header) {
-  // A sequential device hands over what has come so far: peek again while
-  // more comes, for the header may arrive in pieces.
+// The header at the device's position, from the bytes at hand or, when wait
+// is set, from those a sequential device brings later too. Only peeks.
+bool PeekWppHeader(QIODevice* device, WppHeader* header, bool wait) {
+  // A sequential device hands over what has come so far, and may hand over
+  // more at the next peek: peek again while more comes.
   uint8_t bytes[wpp::kHeaderSize];
   qint64 got = 0;
   while (got < qint64{sizeof bytes}) {
     const qint64 now = device->peek(reinterpret_cast<char*>(bytes), sizeof bytes);
-    if (now <= got && !(device->isSequential() && device->waitForReadyRead(kSequentialWaitMs)))
+    if (now <= got &&
+        !(wait && device->isSequential() && device->waitForReadyRead(kSequentialWaitMs)))
       return false;
     got = qMax(got, now);
   }
@@ -65,34 +68,23 @@ void RowFromLittleEndian(uchar* row, int width) {
   if constexpr (Q_BYTE_ORDER == Q_BIG_ENDIAN) qFromLittleEndian<quint16>(row, width, row);
 }
 
-// What a failed write leaves of the image: nothing. A save file is never
-// committed. A file is cut back to where the image began, or removed when the
-// image was to be all of it (a writer given a file name made it empty for us);
-// it is closed first, which drops what Qt still buffers for a full disk.
-void Discard(QIODevice* target, qint64 start) {
-  if (auto* save = qobject_cast<QSaveFile*>(target)) return save->cancelWriting();
-  auto* file = qobject_cast<QFile*>(target);
-  if (file == nullptr || file->isSequential() || file->fileName().isEmpty()) return;
-  const bool wroteNothing = file->pos() == start;
-  if (wroteNothing && (start > 0 || file->size() > 0)) return;
-  const QString name = file->fileName();
-  file->close();
-  if (start == 0)
-    QFile::remove(name);
-  else
-    QFile::resize(name, start);
-}
-
 }  // namespace
 
 bool WppImageHandler::CanRead(QIODevice* device) {
+  // Qt asks every plug-in this for every read by content, whatever the
+  // format, so it answers from the bytes at hand. Fewer than a header's on a
+  // sequential device is a no: waiting for more would stall every program
+  // that reads a pipe by content, and a yes on part of a header would take
+  // other formats' files, which only the whole header tells apart from ours.
+  // A picture cut short is still ours, so that its read fails as bad data
+  // rather than as a format nobody knows.
   WppHeader header;
-  return device != nullptr && PeekWppHeader(device, &header) && WholeImageAhead(device, header);
+  return device != nullptr && PeekWppHeader(device, &header, false);
 }
 
-bool WppImageHandler::PeekHeader(WppHeader* header) const {
+bool WppImageHandler::PeekHeader(WppHeader* header, bool wait) const {
   // Once read, the header stays known: the device has moved past it.
-  if (header_.width == 0 && (device() == nullptr || !PeekWppHeader(device(), &header_)))
+  if (header_.width == 0 && (device() == nullptr || !PeekWppHeader(device(), &header_, wait)))
     return false;
   *header = header_;
   return true;
@@ -107,7 +99,7 @@ bool WppImageHandler::canRead() const {
 bool WppImageHandler::read(QImage* image) {
   QIODevice* source = device();
   WppHeader header;
-  if (!PeekHeader(&header) || !WholeImageAhead(source, header)) return false;
+  if (!PeekHeader(&header, true) || !WholeImageAhead(source, header)) return false;
   const QSize size(header.width, header.height);
   // The reader's allocation limit first, then a picture block of ours (on
   // huge pages when it is large), for the pixels to be read straight into.
@@ -132,32 +124,31 @@ bool WppImageHandler::read(QImage* image) {
   return true;
 }
 
+// A failed write returns false and says why in a warning, as Qt's own
+// handlers do; the device stays open and what it holds stays the program's:
+// one that wants all or nothing saves through a QSaveFile. What can be
+// refused is refused before the first byte goes out.
 bool WppImageHandler::write(const QImage& image) {
   QIODevice* target = device();
-  if (target == nullptr) return false;
-  const qint64 start = target->pos();
-  const uint64_t width = image.width(), height = image.height();
-  if (image.isNull()) {
-    Discard(target, start);
+  if (target == nullptr || image.isNull()) {
+    qWarning("wpp: nothing to write: no device or no picture");
     return false;
   }
+  const uint64_t width = image.width(), height = image.height();
   if (width > kMaxSide || height > kMaxSide) {
     qWarning("wpp: a %llu x %llu picture is refused: WPP images are at most 65535 pixels a side",
              static_cast<unsigned long long>(width), static_cast<unsigned long long>(height));
-    Discard(target, start);
     return false;
   }
   const uint64_t dataLength = 2 * width * height + 4;
   if (dataLength > kMaxDataLength) {
     qWarning("wpp: a %llu x %llu picture is refused: its pixels do not fit a WPP header's length",
              static_cast<unsigned long long>(width), static_cast<unsigned long long>(height));
-    Discard(target, start);
     return false;
   }
   const QImage pixels = image.convertToFormat(QImage::Format_RGB16);
   if (pixels.isNull()) {
     qWarning("wpp: out of memory converting the picture");
-    Discard(target, start);
     return false;
   }
   uint8_t header[wpp::kHeaderSize] = {};
@@ -179,10 +170,10 @@ bool WppImageHandler::write(const QImage& image) {
   // A full disk shows only when the last bytes leave the buffer.
   if (written)
     if (auto* file = qobject_cast<QFileDevice*>(target)) written = file->flush();
-  if (!written) {
-    qWarning("wpp: the picture could not be written whole; nothing of it is kept");
-    Discard(target, start);
-  }
+  if (!written)
+    qWarning("wpp: the device refused part of a %llu x %llu picture (%s); what it took is left",
+             static_cast<unsigned long long>(width), static_cast<unsigned long long>(height),
+             qPrintable(target->errorString()));
   return written;
 }
 
@@ -192,7 +183,7 @@ bool WppImageHandler::supportsOption(ImageOption option) const {
 
 QVariant WppImageHandler::option(ImageOption option) const {
   WppHeader header;
-  if (!supportsOption(option) || !PeekHeader(&header)) return {};
+  if (!supportsOption(option) || !PeekHeader(&header, false)) return {};
   if (option == Size) return QSize(header.width, header.height);
   return QImage::Format_RGB16;
 }

@@ -13,8 +13,8 @@ class WppImageHandler : public QImageIOHandler {
  public:
   static constexpr char kFormatName[] = "wpp";
 
-  // True when the device's next bytes are a WPP header and, on a device with
-  // a known size, the whole image is there. Only peeks: the device is left as it was.
+  // True when the device's next bytes at hand are a whole WPP header, even of
+  // a picture cut short. Never waits, and only peeks: the device is left as it was.
   static bool CanRead(QIODevice* device);
 
   bool canRead() const override;
@@ -25,8 +25,9 @@ class WppImageHandler : public QImageIOHandler {
 
  private:
   // The image's header, peeked at the device's position (so nothing moves)
-  // the first time, or false when there is none.
-  bool PeekHeader(WppHeader* header) const;
+  // the first time, or false when there is none; wait lets a sequential
+  // device bring its bytes.
+  bool PeekHeader(WppHeader* header, bool wait) const;
 
   mutable WppHeader header_ = {};  // width 0 until a header is found
 };

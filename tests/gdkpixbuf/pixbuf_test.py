@@ -21,13 +21,12 @@ import os
 import random
 import resource
 import shutil
-import struct
 import subprocess
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from desktop_files import bad_files, read_wpp, wordperfect_like, wpp  # noqa: E402
+from desktop_files import (BARS, bad_files, expected_rows, left_out, read_wpp,  # noqa: E402
+                           shows_picture, wordperfect_like, wpp, x_session)
 
 PART, MODULE, BUILD, SOURCE = sys.argv[1:5]
 SCRATCH = os.path.join(BUILD, "tests", "gdkpixbuf", PART)
@@ -46,18 +45,7 @@ def check(ok, what):
         print("FAIL:", what)
 
 
-# -- pictures, written and expected from the format's definition -----------------------
-
-# Each channel's bits repeated below it to 8.
-RGB = [bytes(((v >> 11) << 3 | (v >> 11) >> 2,
-              ((v >> 5) & 63) << 2 | ((v >> 5) & 63) >> 4,
-              (v & 31) << 3 | (v & 31) >> 2)) for v in range(65536)]
-
-
-def expected_rows(width, pixels):
-    return [b"".join(RGB[v] for v in pixels[y * width:(y + 1) * width])
-            for y in range(len(pixels) // width)]
-
+# -- pictures, written here from the format's definition ------------------------------
 
 def pictures():
     """The samples, a few odd sizes, and every 565 value once."""
@@ -130,6 +118,13 @@ def feed(GdkPixbuf, data, piece):
 # -- the parts -------------------------------------------------------------------------
 
 def part_install():
+    # Another prefix puts every file below it, where the README's variables find them.
+    other = os.path.join(SCRATCH, "other")
+    subprocess.run(["cmake", "--install", BUILD, "--prefix", "/usr/local"], check=True,
+                   env=dict(os.environ, DESTDIR=other), stdout=subprocess.DEVNULL)
+    placed = [os.path.relpath(os.path.join(d, f), other) for d, _, fs in os.walk(other) for f in fs]
+    outside = [p for p in placed if not p.startswith("usr/local/")]
+    check(placed and not outside, "--prefix /usr/local: files outside it: %s" % outside)
     stage = os.path.join(SCRATCH, "stage")
     subprocess.run(["cmake", "--install", BUILD], check=True,
                    env=dict(os.environ, DESTDIR=stage), stdout=subprocess.DEVNULL)
@@ -215,12 +210,9 @@ def part_thumbnail():
     thumbnail = GdkPixbuf.Pixbuf.new_from_file(out)
     check((thumbnail.get_width(), thumbnail.get_height()) == (128, 96),
           "the thumbnail is 128 x 96: %dx%d" % (thumbnail.get_width(), thumbnail.get_height()))
-    # The middle of each bar, a flat colour that scaling keeps.
-    bars = [(255, 255, 255), (255, 255, 0), (0, 255, 255), (0, 255, 0), (255, 0, 255),
-            (255, 0, 0), (0, 0, 255), (0, 0, 0)]
     row = rows_of(thumbnail)[18]
     channels = thumbnail.get_n_channels()
-    for i, want in enumerate(bars):
+    for i, want in enumerate(BARS):
         x = 8 + 16 * i
         have = tuple(row[channels * x:channels * x + 3])
         check(all(abs(a - b) <= 1 for a, b in zip(have, want)),
@@ -228,67 +220,14 @@ def part_thumbnail():
 
 
 def part_viewer():
-    screen = (1600, 1200)
-    display = ":%d" % (90 + os.getpid() % 500)
-    xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "%dx%dx24" % screen, "-nolisten",
-                             "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    viewer = bus = None
-    try:
-        env = dict(os.environ, DISPLAY=display, GDK_BACKEND="x11", NO_AT_BRIDGE="1")
-        for _ in range(100):
-            if subprocess.run(["xdpyinfo"], env=env, capture_output=True).returncode == 0:
-                break
-            time.sleep(0.1)
-        width, height, pixels = read_wpp(os.path.join(SAMPLES, "colour-bars.wpp"))
-        want = expected_rows(width, pixels)
-        # A session bus of its own, so nothing of the machine's is touched.
-        bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
-                               env=env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                               text=True)
-        env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
-        log = open(os.path.join(SCRATCH, "eog.log"), "w+")
-        viewer = subprocess.Popen(["eog", "--new-instance", os.path.join(SAMPLES, "colour-bars.wpp")],
-                                  env=env, stdout=log, stderr=subprocess.STDOUT)
-        shot = os.path.join(SCRATCH, "screen.rgb")
-        found = None
-        deadline = time.time() + 60
-        while found is None and time.time() < deadline and viewer.poll() is None:
-            time.sleep(1)
-            subprocess.run(["import", "-window", "root", "-depth", "8", "rgb:" + shot], env=env,
-                           check=True)
-            found = find_picture(open(shot, "rb").read(), screen, want)
-        subprocess.run(["import", "-window", "root", os.path.join(SCRATCH, "screen.png")],
-                       env=env, check=True)
-        check(found is not None, "eog shows the picture at 100 %, every pixel (see screen.png)")
-        if found:
-            print("viewer: the picture is on the screen at", found)
-        log.flush()
-        log.seek(0)
-        said = [l for l in log.read().splitlines() if l.strip()]
-        check(not said, "eog said nothing: %s" % said[:5])
-    finally:
-        for process in (viewer, bus):
-            if process is not None:
-                process.terminate()
-                process.wait()
-        xvfb.terminate()
-        xvfb.wait()
-
-
-def find_picture(screen_bytes, screen, want):
-    """Where the picture's every row stands on the screen, or None."""
-    stride = 3 * screen[0]
-    first = want[0]
-    for y in range(screen[1] - len(want) + 1):
-        row = screen_bytes[y * stride:(y + 1) * stride]
-        x = row.find(first)
-        while x >= 0:
-            if x % 3 == 0 and all(
-                    screen_bytes[(y + i) * stride + x:(y + i) * stride + x + len(first)] == want[i]
-                    for i in range(len(want))):
-                return (x // 3, y)
-            x = row.find(first, x + 1)
-    return None
+    width, height, pixels = read_wpp(os.path.join(SAMPLES, "colour-bars.wpp"))
+    with x_session() as env:
+        env.update(GDK_BACKEND="x11", NO_AT_BRIDGE="1")
+        found, said = shows_picture(["eog", "--new-instance", os.path.join(SAMPLES, "colour-bars.wpp")],
+                                    env, expected_rows(width, pixels), SCRATCH)
+    check(found is not None, "eog shows the picture at 100 %, every pixel (see screen.png)")
+    print("viewer: the picture is on the screen at", found)
+    check(not said, "eog said nothing: %s" % said[:5])
 
 
 def part_bad():
@@ -355,12 +294,16 @@ def part_env():
         print("export %s='%s'" % (name, os.environ[name]))
 
 
-PARTS = {"env": part_env, "install": part_install, "mime": part_mime, "pixels": part_pixels,
-         "thumbnail": part_thumbnail, "viewer": part_viewer, "bad": part_bad}
+# Each part and the programs it runs beside the MIME database's, which all need.
+PARTS = {"env": (part_env, []), "install": (part_install, ["readelf"]), "mime": (part_mime, ["gio"]),
+         "pixels": (part_pixels, []), "thumbnail": (part_thumbnail, ["gdk-pixbuf-thumbnailer"]),
+         "viewer": (part_viewer, ["eog", "Xvfb", "import", "dbus-daemon"]),
+         "bad": (part_bad, ["valgrind", "gdk-pixbuf-thumbnailer", "gdk-pixbuf-pixdata"])}
 
 if __name__ == "__main__":
+    left_out("update-mime-database", *PARTS[PART][1])
     prepare()
-    PARTS[PART]()
+    PARTS[PART][0]()
     if PART == "env":
         sys.exit(0)
     if failures:

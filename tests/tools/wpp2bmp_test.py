@@ -218,7 +218,7 @@ class Wpp2Bmp(unittest.TestCase):
         tool = shutil.copy(ARGS.tool, folder)
         plugin = shutil.copy(ARGS.plugin, folder)
         # A Linux build's POSIX layer, which the tool and plug-in find beside them.
-        for library in glob.glob(os.path.join(os.path.dirname(ARGS.tool), "lib*.so")):
+        for library in glob.glob(os.path.join(os.path.dirname(ARGS.tool), "lib*.so.*")):
             shutil.copy(library, folder)
         pixels = random_pixels(3, 2, 12)
         name = "\u56fe\u50cf \U0001F5BC"
@@ -236,12 +236,12 @@ class Wpp2Bmp(unittest.TestCase):
                 with open(os.path.join(folder, name + ".bmp"), "rb") as f:
                     self.assertBytesEqual(f.read(), reference_bmp(3, 2, pixels))
 
-    def test_help_lists_the_exit_statuses_of_the_readme(self):
+    def test_help_lists_the_exit_statuses_of_the_tools_guide(self):
         status, out, _ = self.run_tool("--help")
         self.assertEqual(status, 0)
         self.assertNotIn("cancel-at", out)
         have = re.findall(r"^  (\d)  (.+)$", out, re.M)
-        with open(os.path.join(ARGS.samples, "..", "README.md"), encoding="utf-8") as f:
+        with open(os.path.join(ARGS.samples, "..", "docs", "tools.md"), encoding="utf-8") as f:
             want = re.findall(r"^\| (\d) \| (.+) \|$", f.read(), re.M)
         self.assertEqual(have, want)
 
