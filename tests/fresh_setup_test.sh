@@ -7,7 +7,7 @@
 # one more copy set up for the whole command, timed. Too long for the test
 # command (it installs everything once per step); run it by hand, as root,
 # after changing set-up's tables.
-#   tests/fresh_setup_test.sh [STEP...]    every step when none is named
+#   tests/fresh_setup_test.sh [STEP...]    the whole command's, then every step's, when none is named
 set -uo pipefail
 cd "$(dirname "$0")/.."
 source scripts/machine
@@ -34,10 +34,10 @@ in_root() {  # ROOT COMMAND...: the copy as /, the source at /src, the machine's
     env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root "$@"
 }
 steps=("$@")
-[ ${#steps[@]} -gt 0 ] || mapfile -t steps < <(test_steps)
+[ ${#steps[@]} -gt 0 ] || mapfile -t steps < <(echo all; test_steps)
 presets=$(sed -n 's/^ *"name": *"\([^"]*\)".*/\1/p' CMakePresets.json | sort -u)
 failed=()
-for step in all "${steps[@]}"; do
+for step in "${steps[@]}"; do
   root=$scratch/root
   rm -rf "$root" && cp -a "$base" "$root" && mkdir -p "$root/src" &&
     tar -xf "$scratch/source.tar" -C "$root/src" || exit 2
